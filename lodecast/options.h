@@ -1,0 +1,56 @@
+// The run's options record and the table of ore defaults.
+#ifndef LODECAST_OPTIONS_H
+#define LODECAST_OPTIONS_H
+
+#include <cstdint>
+
+// Bits of options::set: which options the command line gave.
+enum : uint32_t {
+    OPT_CTIME = 0x0001,
+    OPT_MTIME = 0x0002,
+    OPT_ROUNDS = 0x0004,
+    OPT_MIN_DEPTH = 0x0008,
+    OPT_MAX_DEPTH = 0x0010,
+    OPT_SIZE = 0x0020,
+    OPT_OVER_ORES = 0x0040,
+    OPT_OVER_ALL = 0x0080,
+    OPT_CTIME_AFTER = 0x0100,
+    OPT_MTIME_AFTER = 0x0200,
+    OPT_OVER_BLOCKS = 0x0400,
+    OPT_BBOX = 0x0800,
+    OPT_DATA = 0x1000,
+    OPT_VERBOSE = 0x2000,
+    OPT_VERY_VERBOSE = 0x4000,
+};
+
+// Filled once at start-up, then only read. Fields other than set, rounds,
+// min_depth, max_depth and size are meaningful only when their bit is set.
+struct options {
+    uint32_t set;
+    uint32_t c_time;
+    uint32_t m_time;
+    int32_t rounds;
+    int32_t min_depth;
+    int32_t max_depth;
+    int32_t size;
+    int32_t x1;
+    int32_t y1;
+    int32_t x2;
+    int32_t y2;
+    int32_t data;
+};
+
+struct ore_record {
+    const char *name;
+    int16_t block_id;
+    int16_t rounds;
+    int16_t min_depth;
+    int16_t max_depth;
+    int16_t size;
+};
+
+// Fill rounds, min_depth, max_depth and size from the row of ore_list whose
+// block id equals ore_id, for every field whose option was not given.
+void apply_ore_defaults(int ore_id, options *opt);
+
+#endif
