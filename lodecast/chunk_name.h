@@ -1,0 +1,20 @@
+// Directory and chunk file names of a world, and chunk coordinates.
+#ifndef LODECAST_CHUNK_NAME_H
+#define LODECAST_CHUNK_NAME_H
+
+#include <cstdint>
+
+struct chunk_coords {
+    int32_t x;
+    int32_t y;
+};
+
+// 1 when every character is 0-9 or a-z (the empty name included), else 0.
+int check_base32(const char *str);
+// 1 when str reads "c." A "." B ".dat..." with A and B runs of 0-9, a-z
+// and '-', else 0. Nothing after "dat" is examined.
+int check_chunkname(const char *str);
+// Decode the two base-36 coordinates of a name check_chunkname accepted.
+void chunk_to_coords(const char *str, chunk_coords *cc);
+
+#endif
