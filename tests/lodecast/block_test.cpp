@@ -1,0 +1,258 @@
+// Block layout, the precedence rule, data nibbles and the index checks.
+#include "lodecast/block.h"
+#include "lodecast/ore.h"
+#include "ore_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+options make_options(uint32_t set, int data = 0) {
+    options opt{};
+    opt.set = set;
+    opt.data = data;
+    return opt;
+}
+
+TEST(BlockAt, CornersAndNibbles) {
+    struct row {
+        int x, y, z;
+        int32_t index, data_byte;
+        bool high;
+    };
+    const row rows[] = {
+        {0, 0, 0, 0, 0, false},
+        {0, 1, 0, 1, 0, true},
+        {0, 127, 0, 127, 63, true},
+        {0, 0, 1, 128, 64, false},
+        {1, 0, 0, 2048, 1024, false},
+        {3, 40, 7, 7080, 3540, false},
+        {0, 0, 15, 1920, 960, false},
+        {15, 0, 0, 30720, 15360, false},
+        {15, 127, 15, 32767, 16383, true},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.x) + "," + std::to_string(r.y) + "," + std::to_string(r.z));
+        const block_position p = block_at(r.x, r.y, r.z);
+        EXPECT_EQ(p.index, r.index);
+        EXPECT_EQ(p.data_byte, r.data_byte);
+        EXPECT_EQ(p.high_nibble, r.high);
+    }
+}
+
+TEST(BlockAtDeathTest, IndexBelowZeroStops) {
+    EXPECT_DEATH(block_at(0, -1, 0), "index >= 0");
+    EXPECT_DEATH(block_at(-1, 127, 15), "index >= 0");
+}
+
+TEST(BlockAtDeathTest, IndexPastTheEndStops) {
+    EXPECT_DEATH(block_at(15, 128, 15), "index < 32768");
+    EXPECT_DEATH(block_at(16, 0, 0), "index < 32768");
+    // Large enough to overflow a 32-bit index: still caught, not wrapped.
+    EXPECT_DEATH(block_at(2000000000, 0, 0), "index < 32768");
+}
+
+TEST(UpdateBlockDeathTest, OutOfRangePositionStops) {
+    test_chunk chunk(1);
+    const options opt = make_options(0);
+    EXPECT_DEATH(update_block(&chunk.arr, &chunk.dat, 0, -1, 0, 16, &opt), "index >= 0");
+    EXPECT_DEATH(update_block(&chunk.arr, &chunk.dat, 16, 0, 0, 16, &opt), "index < 32768");
+}
+
+// What happens to an existing block under each column of options; -oa
+// decides alone, so -oa with the others must match the -oa column.
+TEST(UpdateBlock, PrecedenceTable) {
+    const uint32_t columns[] = {0, OPT_OVER_ORES, OPT_OVER_BLOCKS, OPT_OVER_ORES | OPT_OVER_BLOCKS,
+                                OPT_OVER_ALL};
+    struct row {
+        const char *what;
+        int ore_id;
+        std::vector<int> existing;
+        bool placed[5];
+    };
+    const row rows[] = {
+        {"stone", 16, {1}, {true, true, true, true, true}},
+        {"air", 16, {0}, {false, false, false, false, true}},
+        {"other ores", 16, {15, 14, 73, 56, 21, 3, 13}, {false, true, true, true, true}},
+        {"ores under a foreign id",
+         200,
+         {16, 15, 14, 73, 56, 21, 3, 13},
+         {false, true, true, true, true}},
+        {"other blocks", 16, {2, 4, 12, 17, 74, 255}, {false, false, true, true, true}},
+        {"own id", 16, {16}, {false, false, false, false, false}},
+        {"own id in the ore set", 3, {3}, {false, false, false, false, false}},
+        {"own id outside the ore set", 200, {200}, {false, false, false, false, false}},
+    };
+    for (const row &r : rows) {
+        for (int cur : r.existing) {
+            for (int c = 0; c < 5; ++c) {
+                for (uint32_t extra : {0u, OPT_OVER_ORES | OPT_OVER_BLOCKS}) {
+                    if (extra != 0 && columns[c] != OPT_OVER_ALL) {
+                        continue;
+                    }
+                    SCOPED_TRACE(std::string(r.what) + " cur " + std::to_string(cur) + " column " +
+                                 std::to_string(c) + " extra " + std::to_string(extra));
+                    test_chunk chunk(static_cast<unsigned char>(cur));
+                    const options opt = make_options(columns[c] | extra);
+                    update_block(&chunk.arr, &chunk.dat, 4, 50, 9, r.ore_id, &opt);
+                    const int want = r.placed[c] ? r.ore_id & 0xFF : cur;
+                    EXPECT_EQ(chunk.block(4, 50, 9), want);
+                    // Nothing else in the chunk moves.
+                    chunk.block(4, 50, 9) = static_cast<unsigned char>(cur);
+                    EXPECT_EQ(chunk.blocks, std::vector<unsigned char>(32768, cur));
+                }
+            }
+        }
+    }
+}
+
+TEST(UpdateBlock, MessageOnlyWhenPlacedAndVeryVerbose) {
+    {
+        test_chunk chunk(1);
+        const options opt = make_options(OPT_VERY_VERBOSE);
+        testing::internal::CaptureStderr();
+        update_block(&chunk.arr, &chunk.dat, 3, 40, 7, 16, &opt);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Added block at 3,40,7\n");
+        EXPECT_EQ(chunk.block(3, 40, 7), 16);
+    }
+    {
+        test_chunk chunk(1);
+        const options opt = make_options(OPT_VERBOSE);
+        testing::internal::CaptureStderr();
+        update_block(&chunk.arr, &chunk.dat, 3, 40, 7, 16, &opt);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(chunk.block(3, 40, 7), 16);
+    }
+    {
+        // Already the ore: no message, no change.
+        test_chunk chunk(16);
+        const options opt = make_options(OPT_VERY_VERBOSE | OPT_OVER_ALL);
+        testing::internal::CaptureStderr();
+        update_block(&chunk.arr, &chunk.dat, 3, 40, 7, 16, &opt);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+}
+
+// An ore id of 1 meets the stone rule on its own blocks, so every visit
+// places again, prints again and rewrites the nibble.
+TEST(UpdateBlock, OreIdOneIsPlacedOnEveryVisit) {
+    test_chunk chunk(1, 0x00);
+    const options opt = make_options(OPT_VERY_VERBOSE | OPT_DATA, 6);
+    testing::internal::CaptureStderr();
+    for (int visit = 0; visit < 3; ++visit) {
+        chunk.data[0] = 0xFF;
+        update_block(&chunk.arr, &chunk.dat, 0, 0, 0, 1, &opt);
+        EXPECT_EQ(chunk.block(0, 0, 0), 1);
+        EXPECT_EQ(chunk.data[0], 0xF6) << "visit " << visit;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Added block at 0,0,0\nAdded block at 0,0,0\nAdded block at 0,0,0\n");
+}
+
+// Ids outside 0..255 compare as numbers, so blocks holding their low eight
+// bits are never "the ore itself".
+TEST(UpdateBlock, IdOutsideByteRangeNeverEqualsABlock) {
+    struct row {
+        int ore_id;
+        int existing;
+        uint32_t set;
+        int want;
+        bool placed;
+    };
+    const row rows[] = {
+        {-240, 16, OPT_OVER_BLOCKS, 16, true}, // -240 & 0xFF == 16, yet not equal
+        {-240, 16, OPT_OVER_ORES, 16, true},
+        {-240, 16, 0, 16, false}, // no rule lets 16 go
+        {-240, 1, 0, 16, true},   // stone takes the low eight bits
+        {-255, 1, 0, 1, true},    // low bits 1, written over stone
+        {-240, 0, OPT_OVER_BLOCKS, 0, false},
+        {-240, 0, OPT_OVER_ALL, 16, true},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.ore_id) + " over " + std::to_string(r.existing));
+        test_chunk chunk(static_cast<unsigned char>(r.existing));
+        const options opt = make_options(r.set | OPT_VERY_VERBOSE);
+        testing::internal::CaptureStderr();
+        update_block(&chunk.arr, &chunk.dat, 2, 3, 4, r.ore_id, &opt);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), r.placed ? "Added block at 2,3,4\n" : "");
+        EXPECT_EQ(chunk.block(2, 3, 4), r.want);
+    }
+}
+
+TEST(UpdateBlock, IdIsUsedAsSixteenBits) {
+    // 65552 taken as a 16-bit number is 16: the block already holds the ore.
+    test_chunk chunk(16);
+    const options opt = make_options(OPT_OVER_BLOCKS | OPT_VERY_VERBOSE);
+    testing::internal::CaptureStderr();
+    update_block(&chunk.arr, &chunk.dat, 2, 3, 4, 65536 + 16, &opt);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(UpdateBlock, DataNibbleKeepsTheNeighbour) {
+    struct row {
+        int y; // even: low nibble, odd: high nibble
+        int data;
+        unsigned char before, after;
+    };
+    const row rows[] = {
+        {40, 5, 0xA7, 0xA5},  {41, 5, 0xA7, 0x57},  {40, -3, 0xA7, 0xAD}, {41, -3, 0xA7, 0xD7},
+        {40, 20, 0xA7, 0xA4}, {41, 20, 0xA7, 0x47}, {40, 0, 0xFF, 0xF0},  {41, 15, 0x00, 0xF0},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE("y " + std::to_string(r.y) + " data " + std::to_string(r.data));
+        test_chunk chunk(1, 0x33);
+        const int byte = block_at(3, r.y, 7).data_byte;
+        chunk.data[byte] = r.before;
+        const options opt = make_options(OPT_DATA, r.data);
+        update_block(&chunk.arr, &chunk.dat, 3, r.y, 7, 16, &opt);
+        EXPECT_EQ(chunk.data[byte], r.after);
+        chunk.data[byte] = 0x33;
+        EXPECT_EQ(chunk.data, std::vector<unsigned char>(16384, 0x33));
+    }
+}
+
+TEST(UpdateBlock, DataAtTheCorners) {
+    test_chunk chunk(1, 0x00);
+    const options opt = make_options(OPT_DATA, 9);
+    update_block(&chunk.arr, &chunk.dat, 0, 0, 0, 16, &opt);
+    update_block(&chunk.arr, &chunk.dat, 15, 127, 15, 16, &opt);
+    EXPECT_EQ(chunk.data[0], 0x09);
+    EXPECT_EQ(chunk.data[16383], 0x90);
+    EXPECT_EQ(chunk.blocks[0], 16);
+    EXPECT_EQ(chunk.blocks[32767], 16);
+}
+
+TEST(UpdateBlock, DataUntouchedUnlessAskedAndPlaced) {
+    {
+        test_chunk chunk(1, 0x77);
+        const options opt = make_options(0, 5);
+        update_block(&chunk.arr, &chunk.dat, 3, 40, 7, 16, &opt);
+        EXPECT_EQ(chunk.block(3, 40, 7), 16);
+        EXPECT_EQ(chunk.data, std::vector<unsigned char>(16384, 0x77));
+    }
+    {
+        test_chunk chunk(0, 0x77); // air is kept, so its nibble is too
+        const options opt = make_options(OPT_DATA, 5);
+        update_block(&chunk.arr, &chunk.dat, 3, 40, 7, 16, &opt);
+        EXPECT_EQ(chunk.data, std::vector<unsigned char>(16384, 0x77));
+    }
+}
+
+TEST(UpdateBlock, MissingOrShortDataArrayIsNotWritten) {
+    test_chunk chunk(1);
+    const options opt = make_options(OPT_DATA, 5);
+    update_block(&chunk.arr, nullptr, 15, 127, 15, 16, &opt);
+    EXPECT_EQ(chunk.blocks[32767], 16);
+
+    std::vector<unsigned char> small(100, 0x11);
+    nbt_byte_array short_dat{static_cast<int32_t>(small.size()), small.data()};
+    update_block(&chunk.arr, &short_dat, 15, 126, 15, 16, &opt); // byte 16383
+    update_block(&chunk.arr, &short_dat, 0, 2, 0, 16, &opt);     // byte 1
+    EXPECT_EQ(chunk.blocks[32766], 16);
+    EXPECT_EQ(small[1], 0x15);
+}
+
+} // namespace

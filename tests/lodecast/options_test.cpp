@@ -1,0 +1,109 @@
+// Ore defaults applied over what the command line gave.
+#include "lodecast/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct four {
+    int rounds, min_depth, max_depth, size;
+    bool operator==(const four &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const four &f) {
+    return os << "{" << f.rounds << ", " << f.min_depth << ", " << f.max_depth << ", " << f.size
+              << "}";
+}
+
+four fields(const options &opt) {
+    return {opt.rounds, opt.min_depth, opt.max_depth, opt.size};
+}
+
+TEST(ApplyOreDefaults, EveryRowOfTheTable) {
+    struct row {
+        int ore_id;
+        four want;
+    };
+    const row rows[] = {
+        {16, {20, 0, 128, 16}}, // Coal
+        {15, {20, 0, 64, 8}},   // Iron
+        {14, {2, 0, 32, 8}},    // Gold
+        {73, {8, 0, 16, 7}},    // Redstone
+        {56, {1, 0, 16, 7}},    // Diamond
+        {21, {1, 0, 32, 7}},    // Lapis
+    };
+    for (const row &r : rows) {
+        options opt{};
+        apply_ore_defaults(r.ore_id, &opt);
+        EXPECT_EQ(fields(opt), r.want) << "ore " << r.ore_id;
+        EXPECT_EQ(opt.set, 0u);
+    }
+}
+
+TEST(ApplyOreDefaults, GivenOptionsWin) {
+    struct row {
+        int ore_id;
+        uint32_t set;
+        four given;
+        four want;
+    };
+    const row rows[] = {
+        {56, OPT_ROUNDS, {5, 0, 0, 0}, {5, 0, 16, 7}},
+        {14, OPT_MAX_DEPTH | OPT_SIZE, {0, 0, 100, 3}, {2, 0, 100, 3}},
+        {16, OPT_MIN_DEPTH, {0, 40, 0, 0}, {20, 40, 128, 16}},
+        {15, OPT_ROUNDS | OPT_MIN_DEPTH | OPT_MAX_DEPTH | OPT_SIZE, {1, 2, 3, 4}, {1, 2, 3, 4}},
+        // An unreadable -r leaves 0 behind its bit: no veins, not 20.
+        {16, OPT_ROUNDS, {0, 0, 0, 0}, {0, 0, 128, 16}},
+        // Bits that are not about the four fields change nothing.
+        {73, OPT_VERBOSE | OPT_DATA | OPT_BBOX, {0, 0, 0, 0}, {8, 0, 16, 7}},
+    };
+    for (const row &r : rows) {
+        options opt{};
+        opt.set = r.set;
+        opt.rounds = r.given.rounds;
+        opt.min_depth = r.given.min_depth;
+        opt.max_depth = r.given.max_depth;
+        opt.size = r.given.size;
+        apply_ore_defaults(r.ore_id, &opt);
+        EXPECT_EQ(fields(opt), r.want) << "ore " << r.ore_id << " set " << r.set;
+        EXPECT_EQ(opt.set, r.set);
+    }
+}
+
+TEST(ApplyOreDefaults, UnknownIdLeavesTheParsedValues) {
+    // -16 and 65552 share 16's low bits but are different numbers.
+    for (int ore_id : {1, 0, -16, 255, -255, 65536 + 16}) {
+        options opt{};
+        apply_ore_defaults(ore_id, &opt);
+        EXPECT_EQ(fields(opt), (four{0, 0, 0, 0})) << "ore " << ore_id;
+
+        opt.set = OPT_SIZE;
+        opt.size = 9;
+        apply_ore_defaults(ore_id, &opt);
+        EXPECT_EQ(fields(opt), (four{0, 0, 0, 9})) << "ore " << ore_id;
+    }
+}
+
+TEST(ApplyOreDefaults, OtherFieldsUntouched) {
+    options opt{};
+    opt.set = OPT_DATA | OPT_MTIME;
+    opt.c_time = 11;
+    opt.m_time = 22;
+    opt.x1 = -3;
+    opt.y1 = -4;
+    opt.x2 = 5;
+    opt.y2 = 6;
+    opt.data = 7;
+    apply_ore_defaults(16, &opt);
+    EXPECT_EQ(opt.c_time, 11u);
+    EXPECT_EQ(opt.m_time, 22u);
+    EXPECT_EQ(opt.x1, -3);
+    EXPECT_EQ(opt.y1, -4);
+    EXPECT_EQ(opt.x2, 5);
+    EXPECT_EQ(opt.y2, 6);
+    EXPECT_EQ(opt.data, 7);
+}
+
+} // namespace

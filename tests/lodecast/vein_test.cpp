@@ -1,0 +1,283 @@
+// Vein tracing: draws, extents, start point, steps, clamping and messages.
+#include "lodecast/ore.h"
+#include "lodecast/random.h"
+#include "ore_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using coords = std::array<int, 3>; // x, y, z
+
+options vein_options(int size, int min_depth, int max_depth, uint32_t set = OPT_VERY_VERBOSE) {
+    options opt{};
+    opt.set = set;
+    opt.size = size;
+    opt.min_depth = min_depth;
+    opt.max_depth = max_depth;
+    return opt;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The coordinates of every "Added block" line, in order.
+std::vector<coords> added_blocks(const std::string &err) {
+    std::vector<coords> out;
+    for (const std::string &line : lines_of(err)) {
+        coords c{};
+        if (std::sscanf(line.c_str(), "Added block at %d,%d,%d", &c[0], &c[1], &c[2]) == 3) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Runs one vein on chunk with the given draws; returns what it printed.
+std::string run_vein(test_chunk &chunk, int ore_id, const options &opt, std::vector<int> draws) {
+    scripted_draws script(std::move(draws));
+    testing::internal::CaptureStderr();
+    gen_ore(&chunk.arr, &chunk.dat, ore_id, &opt);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(script.used(), 6u);
+    return err;
+}
+
+// The line that reports the start point.
+std::string position_line(const std::string &err) {
+    for (const std::string &line : lines_of(err)) {
+        if (line.rfind("Selected initial position: ", 0) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+TEST(GenOre, SmallVeinThroughStone) {
+    test_chunk chunk(1);
+    const std::string err =
+        run_vein(chunk, 16, vein_options(8, 0, 64), {1000, 2000, 0, 5000, 12345, 20000});
+    EXPECT_EQ(err, "Selected scale: 0.500000, 0.750000, 0.250000\n"
+                   "Selected length: 0.500000, 1.875000, 0.250000\n"
+                   "Selected initial position: 5.000000, 22.000000, 12.345000\n"
+                   "Added block at 5,22,12\n"
+                   "Added block at 5,23,12\n"
+                   "Added block at 5,24,12\n");
+    test_chunk want(1);
+    want.block(5, 22, 12) = 16;
+    want.block(5, 23, 12) = 16;
+    want.block(5, 24, 12) = 16;
+    EXPECT_EQ(chunk.blocks, want.blocks);
+}
+
+// With ore id 1 over stone every call places and prints, so the messages
+// list all 128 calls in order: 16 steps of 8.
+TEST(GenOre, SmallVeinMakesEightCallsPerStep) {
+    test_chunk chunk(1);
+    const std::vector<coords> calls = added_blocks(
+        run_vein(chunk, 1, vein_options(8, 0, 64), {1000, 2000, 0, 5000, 12345, 20000}));
+    ASSERT_EQ(calls.size(), 128u);
+    const coords low{5, 22, 12}, mid{5, 23, 12}, high{5, 24, 12};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const coords &c = calls[i];
+        EXPECT_TRUE(c == low || c == mid || c == high) << "call " << i;
+    }
+    // First touches: step 0, step 7 through typ (third call), step 15.
+    auto first = [&](const coords &c) {
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i] == c) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    EXPECT_EQ(first(low), 0);
+    EXPECT_EQ(first(mid), 7 * 8 + 2);
+    EXPECT_EQ(first(high), 15 * 8 + 2);
+}
+
+TEST(GenOre, HighestStartOfACoalVein) {
+    test_chunk chunk(1);
+    const std::string err =
+        run_vein(chunk, 16, vein_options(16, 0, 128), {2999, 2999, 2999, 32767, 32767, 32767});
+    EXPECT_EQ(position_line(err), "Selected initial position: 4.765000, 34.766998, 4.765000");
+}
+
+TEST(GenOre, StartHeightSpreads) {
+    struct row {
+        int min_depth, max_depth, draw;
+        const char *line;
+    };
+    const row rows[] = {
+        {0, 128, 0, "Selected initial position: 0.000000, 2.000000, 0.000000"},
+        {0, 64, 32767, "Selected initial position: 0.000000, 34.766998, 0.000000"},
+        {0, 32, 31999, "Selected initial position: 0.000000, 33.999001, 0.000000"},
+        {0, 32, 32000, "Selected initial position: 0.000000, 2.000000, 0.000000"},
+        {0, 16, 15999, "Selected initial position: 0.000000, 17.999001, 0.000000"},
+        // A reversed range: the remainder keeps the draw's sign.
+        {40, 20, 25000, "Selected initial position: 0.000000, 47.000000, 0.000000"},
+        // An empty range starts at its low end.
+        {10, 10, 31000, "Selected initial position: 0.000000, 12.000000, 0.000000"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.min_depth) + ".." + std::to_string(r.max_depth));
+        test_chunk chunk(1);
+        const std::string err =
+            run_vein(chunk, 16, vein_options(7, r.min_depth, r.max_depth), {0, 0, 0, 0, 0, r.draw});
+        EXPECT_EQ(position_line(err), r.line);
+    }
+}
+
+TEST(GenOre, EmptyHeightRangeStillPlacesAVein) {
+    test_chunk chunk(1);
+    const std::vector<coords> calls =
+        added_blocks(run_vein(chunk, 1, vein_options(1, 10, 10), {0, 0, 0, 0, 0, 12345}));
+    // Size 1, scales 0.25: y extent 0.515625 over 2 steps from 12.0, so
+    // every point stays in layer 12.
+    ASSERT_EQ(calls.size(), 16u);
+    for (const coords &c : calls) {
+        EXPECT_EQ(c, (coords{0, 12, 0}));
+    }
+}
+
+TEST(GenOre, SixDrawsWhateverTheSize) {
+    for (int size : {-63, -1, 0, 1, 7, 16, 63}) {
+        for (int max_depth : {0, 16, 128}) {
+            SCOPED_TRACE("size " + std::to_string(size) + " max " + std::to_string(max_depth));
+            test_chunk chunk(1);
+            const options opt = vein_options(size, 0, max_depth, 0);
+            scripted_draws script({111, 2222, 2999, 15000, 7, 32767, 9, 9});
+            gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+            EXPECT_EQ(script.used(), 6u);
+        }
+    }
+}
+
+TEST(GenOre, SeededSequenceAdvancesBySixPerVein) {
+    ore_srand(42);
+    std::vector<int> fresh;
+    for (int i = 0; i < 13; ++i) {
+        fresh.push_back(ore_rand());
+    }
+    for (int size : {0, 16}) {
+        test_chunk chunk(1);
+        const options opt = vein_options(size, 0, 128, 0);
+        ore_srand(42);
+        gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+        gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+        EXPECT_EQ(ore_rand(), fresh[12]) << "size " << size;
+    }
+}
+
+TEST(GenOre, NoStepsForSizeZeroOrBelow) {
+    for (int size : {0, -1, -63}) {
+        SCOPED_TRACE(size);
+        test_chunk chunk(1);
+        const std::string err =
+            run_vein(chunk, 16, vein_options(size, 0, 64), {1000, 2000, 0, 5000, 12345, 20000});
+        const std::vector<std::string> lines = lines_of(err);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0].rfind("Selected scale: ", 0), 0u);
+        EXPECT_EQ(lines[1].rfind("Selected length: ", 0), 0u);
+        EXPECT_EQ(lines[2].rfind("Selected initial position: ", 0), 0u);
+        EXPECT_EQ(chunk.blocks, std::vector<unsigned char>(32768, 1));
+    }
+}
+
+TEST(GenOre, NegativeSizeMessages) {
+    test_chunk chunk(1);
+    const std::string err =
+        run_vein(chunk, 16, vein_options(-8, 0, 64), {1000, 2000, 0, 5000, 12345, 20000});
+    // Negative extents widen the x and z moduli: 16000 + 500, 16000 + 250.
+    EXPECT_EQ(err, "Selected scale: 0.500000, 0.750000, 0.250000\n"
+                   "Selected length: -0.500000, 1.125000, -0.250000\n"
+                   "Selected initial position: 5.000000, 22.000000, 12.345000\n");
+}
+
+TEST(GenOre, CallsPerSize) {
+    for (int size : {1, 16}) {
+        test_chunk chunk(1);
+        const std::vector<coords> calls = added_blocks(
+            run_vein(chunk, 1, vein_options(size, 0, 64), {1500, 1500, 1500, 4000, 4000, 4000}));
+        EXPECT_EQ(calls.size(), 16u * size) << "size " << size;
+    }
+}
+
+TEST(GenOre, QuietWithoutVeryVerbose) {
+    test_chunk chunk(1);
+    const std::string err = run_vein(chunk, 16, vein_options(8, 0, 64, OPT_VERBOSE),
+                                     {1000, 2000, 0, 5000, 12345, 20000});
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(chunk.block(5, 23, 12), 16);
+}
+
+TEST(GenOre, ClampsIntoTheChunk) {
+    struct row {
+        const char *what;
+        int min_depth, max_depth;
+        std::vector<int> draws;
+        coords lowest, highest;
+    };
+    // Size 1 with scales 0.25: x and z extents 0.03125, y extent 0.515625.
+    const row rows[] = {
+        // Below the floor: the start height -48 becomes 0.
+        {"below", -50, -40, {0, 0, 0, 0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
+        // Above the top: 120 + 6.999 + 2 = 128.999 becomes 127.
+        {"above", 120, 127, {0, 0, 0, 0, 0, 6999}, {0, 127, 0}, {0, 127, 0}},
+        // x and z start at 15.968: the fuzzed point 16.218 becomes 15.
+        {"far side", 0, 64, {0, 0, 0, 15968, 15968, 0}, {15, 2, 15}, {15, 2, 15}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        test_chunk chunk(1);
+        const std::vector<coords> calls =
+            added_blocks(run_vein(chunk, 1, vein_options(1, r.min_depth, r.max_depth), r.draws));
+        ASSERT_EQ(calls.size(), 16u);
+        for (const coords &c : calls) {
+            for (int axis = 0; axis < 3; ++axis) {
+                EXPECT_GE(c[axis], r.lowest[axis]);
+                EXPECT_LE(c[axis], r.highest[axis]);
+            }
+        }
+    }
+}
+
+TEST(GenOre, WritesTheDataValue) {
+    test_chunk chunk(1, 0x00);
+    options opt = vein_options(8, 0, 64, OPT_DATA);
+    opt.data = 9;
+    run_vein(chunk, 16, opt, {1000, 2000, 0, 5000, 12345, 20000});
+    // y 22 and 24 are even (low nibbles), 23 odd (high nibble of 22's byte).
+    EXPECT_EQ(chunk.data[((5 * 16 + 12) * 128 + 22) / 2], 0x99);
+    EXPECT_EQ(chunk.data[((5 * 16 + 12) * 128 + 24) / 2], 0x09);
+}
+
+TEST(GenOre, SameSeedSameChunk) {
+    auto carve = [](uint32_t seed, test_chunk &chunk) {
+        const options opt = vein_options(16, 0, 128, 0);
+        ore_srand(seed);
+        for (int round = 0; round < 20; ++round) {
+            gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+        }
+    };
+    test_chunk a(1), b(1), c(1);
+    carve(7, a);
+    carve(7, b);
+    carve(8, c);
+    EXPECT_EQ(a.blocks, b.blocks);
+    EXPECT_NE(a.blocks, c.blocks);
+    EXPECT_NE(a.blocks, std::vector<unsigned char>(32768, 1));
+}
+
+} // namespace
