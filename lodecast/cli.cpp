@@ -1,0 +1,140 @@
+#include "lodecast/cli.h"
+
+#include "lodecast/number.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Read a signed value into *field; an unreadable text leaves it unchanged.
+void read_signed(const char *text, int32_t *field) {
+    int32_t v;
+    if (parse_decimal(text, &v)) {
+        *field = v;
+    }
+}
+
+void read_unsigned(const char *text, uint32_t *field) {
+    uint32_t v;
+    if (parse_unsigned_decimal(text, &v)) {
+        *field = v;
+    }
+}
+
+// One row of the option table: name, bits it adds, how many entries after
+// it hold its values, and how it reads them (vals[0] is the first value).
+struct option_spec {
+    const char *name;
+    uint32_t bits;
+    int values;
+    void (*read)(char **vals, options *opt);
+};
+
+void read_none(char **, options *) {}
+
+void read_bbox(char **vals, options *opt) {
+    read_signed(vals[0], &opt->x1);
+    read_signed(vals[1], &opt->y1);
+    read_signed(vals[2], &opt->x2);
+    read_signed(vals[3], &opt->y2);
+    if (opt->x1 > opt->x2) {
+        std::swap(opt->x1, opt->x2);
+    }
+    if (opt->y1 > opt->y2) {
+        std::swap(opt->y1, opt->y2);
+    }
+}
+
+// The remainders truncate and keep the sign: -mn -130 gives -2.
+constexpr option_spec option_table[] = {
+    {"-r", OPT_ROUNDS, 1, [](char **v, options *o) { read_signed(v[0], &o->rounds); }},
+    {"-mn", OPT_MIN_DEPTH, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->min_depth);
+         o->min_depth %= 128;
+     }},
+    {"-mx", OPT_MAX_DEPTH, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->max_depth);
+         o->max_depth %= 128;
+     }},
+    {"-s", OPT_SIZE, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->size);
+         o->size %= 64;
+     }},
+    {"-cb", OPT_CTIME, 1, [](char **v, options *o) { read_unsigned(v[0], &o->c_time); }},
+    {"-ca", OPT_CTIME | OPT_CTIME_AFTER, 1,
+     [](char **v, options *o) { read_unsigned(v[0], &o->c_time); }},
+    {"-mb", OPT_MTIME, 1, [](char **v, options *o) { read_unsigned(v[0], &o->m_time); }},
+    {"-ma", OPT_MTIME | OPT_MTIME_AFTER, 1,
+     [](char **v, options *o) { read_unsigned(v[0], &o->m_time); }},
+    {"-oo", OPT_OVER_ORES, 0, read_none},
+    {"-oa", OPT_OVER_ALL, 0, read_none},
+    {"-ob", OPT_OVER_BLOCKS, 0, read_none},
+    {"-bb", OPT_BBOX, 4, read_bbox},
+    {"-d", OPT_DATA, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->data);
+         o->data %= 16;
+     }},
+    {"-v", OPT_VERBOSE, 0, read_none},
+    {"-vv", OPT_VERBOSE | OPT_VERY_VERBOSE, 0, read_none},
+};
+
+} // namespace
+
+void print_usage(const char *name) {
+    std::fprintf(stderr, "Usage: %s <world dir> <ore_id> [options]\n", name);
+    std::fprintf(stderr, "Ore IDs:\n");
+    std::fprintf(stderr, "    16 = Coal, 15 = Iron, 14 = Gold, 73 = Redstone, 56 = Diamond, "
+                         "21 = Lapis\n");
+    std::fprintf(stderr, "Options:\n");
+    std::fprintf(stderr, "    -r <num>    : Number of rounds ore is generated per chunk\n");
+    std::fprintf(stderr, "    -mn <num>   : Minimum depth ore is generated (0-127)\n");
+    std::fprintf(stderr, "    -mx <num>   : Maximum depth ore is generated (0-127)\n");
+    std::fprintf(stderr, "    -s <num>    : Size of ore deposit (0-63) -- Defaults:\n");
+    std::fprintf(stderr,
+                 "                  Coal = 16, Iron/Gold = 8, Redstone/Diamond/Lapis = 7\n");
+    std::fprintf(stderr, "    -mb <time>  : Only update chunks modified before time (as unix "
+                         "timestamp)\n");
+    std::fprintf(stderr, "    -ma <time>  : Only update chunks modified after time (as unix "
+                         "timestamp)\n");
+    std::fprintf(stderr, "    -oo         : Take precedence over all existing ores\n");
+    std::fprintf(stderr, "    -ob         : Take precedence over all existing blocks (excluding "
+                         "air)\n");
+    std::fprintf(stderr, "    -oa         : Take precedence over all existing blocks (including "
+                         "air)\n");
+    std::fprintf(stderr, "    -bb <x1> <y1> <x2> <y2>\n");
+    std::fprintf(stderr, "                : Only update chunks with coordinates bounded by the "
+                         "rectangle\n");
+    std::fprintf(stderr, "                  by (x1, y1) and (x2, y2), given as decimal chunk "
+                         "coordinates\n");
+    std::fprintf(stderr, "    -d <num>    : Set block-specific data values (0-15)\n");
+    std::fprintf(stderr, "    -v          : Verbose output\n");
+    std::fprintf(stderr, "    -vv         : Very verbose output\n");
+}
+
+void parse_options(int argc, char **argv, options *opt) {
+    opt->rounds = 0;
+    opt->min_depth = 0;
+    opt->max_depth = 0;
+    opt->size = 0;
+    // Every entry is examined, the program name, world path and ore id
+    // included, and entries read as values are examined as options too.
+    for (int i = 0; i < argc; ++i) {
+        for (const option_spec &spec : option_table) {
+            if (std::strcmp(argv[i], spec.name) != 0) {
+                continue;
+            }
+            opt->set |= spec.bits;
+            // An option too near the end counts as given with unreadable
+            // values: its bits are set, its fields keep their values.
+            if (argc - 1 - i >= spec.values) {
+                spec.read(argv + i + 1, opt);
+            }
+        }
+    }
+}
