@@ -1,0 +1,42 @@
+// Running a program under conditions a plain spawn cannot set up: a small
+// file size limit (a full disk), an unprivileged user (permission bits that
+// root would ignore), or a SIGKILL at a chosen moment.
+#ifndef TESTS_SUPPORT_CHILD_RUN_H
+#define TESTS_SUPPORT_CHILD_RUN_H
+
+#include "support/run.h"
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// The unprivileged user and group the tests drop to ("nobody").
+constexpr uid_t kNobodyUid = 65534;
+constexpr gid_t kNobodyGid = 65534;
+
+struct ChildSetup {
+    // Largest file the child may write (RLIMIT_FSIZE), with SIGXFSZ ignored
+    // so that a write past it fails with EFBIG; negative: no limit.
+    long long file_size_limit = -1;
+    // Run as kNobodyUid/kNobodyGid without supplementary groups.
+    bool as_nobody = false;
+};
+
+// Runs exe with args under setup and waits for it. Output is captured
+// through pipes, which the file size limit does not touch. A child that
+// cannot apply the setup exits with status 126 before exec.
+RunResult run_with_setup(const std::string &exe, const std::vector<std::string> &args,
+                         const ChildSetup &setup);
+
+// True when this process may switch to the unprivileged user (root with
+// the capability to change its ids; checked in a child).
+bool can_run_as_nobody();
+
+// Starts exe with args (output discarded), sends SIGKILL after delay and
+// reaps it. Returns the wait status: 128 + 9 when the kill hit the running
+// program, its exit status when it had finished before.
+int run_and_kill(const std::string &exe, const std::vector<std::string> &args,
+                 std::chrono::microseconds delay);
+
+#endif
