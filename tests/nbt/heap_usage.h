@@ -38,4 +38,13 @@ inline std::string big_text(char fill) {
     return std::string(kBigBlock, fill);
 }
 
+// Big blocks released since the heap held before bytes, rounded to the
+// nearest whole block: the half-block margin absorbs the bookkeeping blocks.
+inline long long big_blocks_released_since(size_t before) {
+    const long long drop =
+        static_cast<long long>(before) - static_cast<long long>(heap_bytes_in_use());
+    const long long big = static_cast<long long>(kBigBlock);
+    return drop >= 0 ? (drop + big / 2) / big : -((-drop + big / 2) / big);
+}
+
 #endif

@@ -267,8 +267,7 @@ TEST(TreeAccess, ListSetterFreesTheOldItemsAndKeepsTheNewOnes) {
     void *new_items[1] = {strdup("new")};
     size_t before = heap_bytes_in_use();
     ASSERT_EQ(nbt_set_list(list.get(), new_items, 1, TAG_STRING), 0);
-    size_t after = heap_bytes_in_use();
-    EXPECT_GE(before - after, 2 * kBigBlock) << "both old items must have been freed";
+    EXPECT_EQ(big_blocks_released_since(before), 2) << "both old items must have been freed";
 
     nbt_list *rec = nbt_cast_list(list.get());
     ASSERT_EQ(rec->length, 1);
@@ -426,7 +425,7 @@ TEST(TreeFree, FreeingADocumentReleasesTheWholeTree) {
     doc->root = root.release();
     size_t before = heap_bytes_in_use();
     EXPECT_EQ(nbt_free(doc), 0);
-    EXPECT_GE(before - heap_bytes_in_use(), 4 * kBigBlock);
+    EXPECT_EQ(big_blocks_released_since(before), 4);
 }
 
 TEST(TreeFree, ListsWithoutItemsOrWithPayloadlessItemsAreFreed) {
