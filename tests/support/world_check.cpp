@@ -60,9 +60,6 @@ std::string chunk_shape_problem(const nbt_file *doc) {
     if (level_array(doc, "Blocks", 32768) == nullptr) {
         return "no byte array \"Blocks\" of 32768 bytes";
     }
-    if (level_array(doc, "Data", 16384) == nullptr) {
-        return "no byte array \"Data\" of 16384 bytes";
-    }
     return "";
 }
 

@@ -22,9 +22,9 @@ NbtDoc parse_nbt_file(const std::string &path, int *status);
 // Parses bytes as the content of a chunk file (through a temporary file).
 NbtDoc parse_nbt_bytes(const Bytes &bytes, int *status);
 
-// "" when doc is a complete chunk: a root compound holding a compound
-// "Level" with a byte array "Blocks" of 32768 bytes and a byte array "Data"
-// of 16384 bytes; else what is missing.
+// "" when doc is a chunk: a root compound holding a compound "Level" with
+// a byte array "Blocks" of 32768 bytes; else what is missing. ("Data" and
+// the rest are checked by comparing with the tree the chunk came from.)
 std::string chunk_shape_problem(const nbt_file *doc);
 
 // Every regular file below dir by its path relative to dir.

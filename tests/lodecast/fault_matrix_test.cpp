@@ -1,0 +1,567 @@
+// The tool never loses or damages a chunk: every chunk file that a run
+// touches holds either exactly its old bytes or a complete, valid chunk with
+// veins, whatever the file held (cut short, corrupt, malformed) and however
+// the run ended (write failures, no permission, SIGKILL). Each group of
+// cases is laid out as the chunk files of one world and run through the
+// real executable once.
+#include "support/child_run.h"
+#include "support/chunk_bytes.h"
+#include "support/kill_loop.h"
+#include "support/run.h"
+#include "support/temp_dir.h"
+#include "support/world_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+#ifdef LODECAST_EXE
+
+namespace {
+
+const std::string kParseFailed = "nbt_parse(): Failed - RAM?";
+const std::string kWriteFailed = "nbt_write(): Failed - chunk left unchanged";
+const std::string kSkipping = "Failed to update chunk.  Skipping...";
+
+// What a case must come to; Any only requires old-or-complete.
+enum class Expect { Any, Updated, Unreadable, Invalid, WriteFailed };
+
+struct Case {
+    std::string label;
+    Bytes content; // the chunk file's bytes before the run
+    Expect expect;
+};
+
+const std::string &real_chunk_path() {
+    static const std::string path = std::string(LODECAST_TEST_DATA) + "/chunks/c.-o.4.dat";
+    return path;
+}
+
+Bytes gz(const Bytes &plain) {
+    return gzip_bytes(plain);
+}
+
+Bytes real_chunk_plain() {
+    return gunzip_file(real_chunk_path());
+}
+
+// A generated chunk with extra bytes inside "Level", gzip-compressed.
+Bytes chunk_with(const Bytes &level_extra) {
+    return gz(make_chunk_document(0, 0, level_extra));
+}
+
+// Rel path of case i inside the test world.
+std::string case_path(size_t i) {
+    return "0/0/c." + base36(static_cast<int64_t>(i)) + ".0.dat";
+}
+
+struct MatrixTotals {
+    int files = 0;
+    int unchanged = 0;
+    int updated = 0;
+};
+
+// Checks one chunk file after the run against its case and what the tool
+// printed for it; returns the state found.
+ChunkState check_case(const Case &c, const std::string &world, const std::string &rel,
+                      const std::vector<std::string> *lines) {
+    const std::string path = world + "/" + rel;
+    const ChunkCheck check = check_chunk_file(path, c.content, kCoal);
+    const std::string what = c.label + " (" + rel + ")";
+    if (lines == nullptr) {
+        ADD_FAILURE() << what << ": the run never reached this chunk";
+        return check.state;
+    }
+    if (check.state == ChunkState::Damaged) {
+        ADD_FAILURE() << what << ": damaged: " << check.detail;
+        return check.state;
+    }
+    std::string failure; // the chunk update's own message, if any
+    if (check.state == ChunkState::Updated) {
+        EXPECT_TRUE(lines->empty()) << what << ": updated, yet reported: " << lines->front();
+    } else if (lines->size() != 2 || (*lines)[1] != kSkipping) {
+        ADD_FAILURE() << what << ": left unchanged without the failure messages";
+    } else {
+        failure = (*lines)[0];
+        const std::string invalid = "File \"" + path + "\" is not a valid chunk";
+        EXPECT_TRUE(failure == kParseFailed || failure == invalid || failure == kWriteFailed)
+            << what << ": unexpected message " << failure;
+    }
+    switch (c.expect) {
+    case Expect::Any:
+        break;
+    case Expect::Updated:
+        EXPECT_EQ(check.state, ChunkState::Updated) << what << ": " << failure;
+        break;
+    case Expect::Unreadable:
+        EXPECT_EQ(failure, kParseFailed) << what;
+        break;
+    case Expect::Invalid:
+        EXPECT_EQ(failure, "File \"" + path + "\" is not a valid chunk") << what;
+        break;
+    case Expect::WriteFailed:
+        EXPECT_EQ(failure, kWriteFailed) << what;
+        break;
+    }
+    return check.state;
+}
+
+// Lays the cases out as one world, runs the tool over it with -v (under
+// setup) and checks every file, its messages and that no dot file is left.
+MatrixTotals run_matrix(const std::vector<Case> &cases, const ChildSetup &setup = {},
+                        const std::function<void(const std::string &)> &prepare = {}) {
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    fs::create_directories(world + "/0/0");
+    for (size_t i = 0; i < cases.size(); ++i) {
+        write_file(world + "/" + case_path(i), cases[i].content);
+    }
+    if (prepare) {
+        prepare(world);
+    }
+    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, setup);
+    EXPECT_EQ(r.status, 0) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+    EXPECT_TRUE(r.err.starts_with("Processing...\n"));
+    EXPECT_TRUE(r.err.ends_with("World updated\n"));
+    EXPECT_EQ(r.out, "");
+
+    const auto messages = messages_by_chunk(r.err);
+    EXPECT_EQ(messages.size(), cases.size()) << "every chunk is visited exactly once";
+    MatrixTotals totals;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto it = messages.find(case_path(i));
+        const ChunkState s =
+            check_case(cases[i], world, case_path(i), it == messages.end() ? nullptr : &it->second);
+        ++totals.files;
+        totals.unchanged += s == ChunkState::Unchanged;
+        totals.updated += s == ChunkState::Updated;
+    }
+    EXPECT_EQ(dot_entries(world), std::vector<std::string>{}) << "temporary files left behind";
+    std::printf("[ matrix   ] %d chunk files: %d unchanged, %d updated\n", totals.files,
+                totals.unchanged, totals.updated);
+    return totals;
+}
+
+// Lengths 0..63, the last 64 and every 97th in between (every 389th when
+// sanitized and sample is set).
+std::vector<size_t> prefix_lengths(size_t n, bool sample) {
+    std::vector<size_t> lengths;
+    const size_t step = sample && kSanitized ? 389 : 97;
+    for (size_t len = 0; len < n; ++len) {
+        if (len < 64 || len + 64 >= n || len % step == 0) {
+            lengths.push_back(len);
+        }
+    }
+    return lengths;
+}
+
+TEST(FaultMatrix, EveryCutShortChunkFileIsLeftAlone) {
+    const Bytes file = read_file(real_chunk_path());
+    std::vector<Case> cases;
+    for (size_t len : prefix_lengths(file.size(), false)) {
+        // An empty file reads as a lone end tag: no chunk. Any other cut
+        // ends the gzip stream early, which the reader refuses.
+        cases.push_back({"first " + std::to_string(len) + " bytes",
+                         Bytes(file.begin(), file.begin() + static_cast<long>(len)),
+                         len == 0 ? Expect::Invalid : Expect::Unreadable});
+    }
+    cases.push_back({"whole file", file, Expect::Updated});
+    const MatrixTotals t = run_matrix(cases);
+    EXPECT_EQ(t.updated, 1);
+}
+
+TEST(FaultMatrix, CutShortDocumentsAreRefusedOrWrittenWhole) {
+    // Cuts of the decompressed document, compressed again: cuts inside a
+    // field are refused; a cut where a type byte is due closes the open
+    // compounds, and such a chunk is written back complete.
+    const Bytes plain = real_chunk_plain();
+    std::vector<Case> cases;
+    for (size_t len : prefix_lengths(plain.size(), true)) {
+        cases.push_back({"document cut to " + std::to_string(len) + " bytes",
+                         gz(Bytes(plain.begin(), plain.begin() + static_cast<long>(len))),
+                         len == plain.size() - 1 ? Expect::Updated : Expect::Any});
+    }
+    const MatrixTotals t = run_matrix(cases);
+    EXPECT_GE(t.updated, 2) << "the cuts before the last end tags are complete chunks";
+    EXPECT_GE(t.unchanged, static_cast<int>(cases.size()) - 20);
+}
+
+TEST(FaultMatrix, CorruptGzipStreamsAreLeftAlone) {
+    const Bytes file = read_file(real_chunk_path());
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<size_t> pos(0, file.size() - 1);
+    std::uniform_int_distribution<int> flip(1, 255);
+    std::vector<size_t> positions;
+    for (size_t p = 0; p < 10; ++p) {
+        positions.push_back(p); // every header byte
+    }
+    for (size_t p = file.size() - 8; p < file.size(); ++p) {
+        positions.push_back(p); // every trailer byte: CRC-32 and length
+    }
+    for (int i = 0; i < 160; ++i) {
+        positions.push_back(pos(rng));
+    }
+    std::vector<Case> cases;
+    for (size_t p : positions) {
+        Bytes bad = file;
+        const int x = flip(rng);
+        bad[p] ^= static_cast<uint8_t>(x);
+        // Past the header, the CRC-32 and length checks catch any change of
+        // one byte; in the header the time stamp and OS bytes are ignored
+        // and a broken signature makes the file read as plain data.
+        cases.push_back({"gzip byte " + std::to_string(p) + " ^ " + std::to_string(x), bad,
+                         p >= 10 ? Expect::Unreadable : Expect::Any});
+    }
+    run_matrix(cases);
+}
+
+TEST(FaultMatrix, WrongChecksumsEmptyAndPlainFiles) {
+    const Bytes file = read_file(real_chunk_path());
+    const Bytes plain = real_chunk_plain();
+    Bytes bad_crc = file;
+    bad_crc[file.size() - 8] ^= 0x01;
+    Bytes bad_size = file;
+    bad_size[file.size() - 1] ^= 0x40;
+    Bytes trailing = file;
+    trailing.push_back(0x00); // a byte after the gzip member: not a second member
+    std::vector<Case> cases = {
+        {"wrong CRC-32", bad_crc, Expect::Unreadable},
+        {"wrong length in the trailer", bad_size, Expect::Unreadable},
+        {"gzip trailer missing", Bytes(file.begin(), file.end() - 8), Expect::Unreadable},
+        {"garbage after the gzip member", trailing, Expect::Any},
+        {"empty file", {}, Expect::Invalid},
+        {"gzip stream of nothing", gz({}), Expect::Invalid},
+        {"plain real chunk", plain, Expect::Updated},
+        {"plain generated chunk", make_chunk_document(3, -4), Expect::Updated},
+        {"bytes after the root", gz(NbtBytes().raw(plain).raw({1, 2, 3, 0, 0}).bytes()),
+         Expect::Updated},
+        {"a gzip file of the right name holding text", gz({'h', 'e', 'l', 'l', 'o'}),
+         Expect::Unreadable},
+    };
+    run_matrix(cases);
+}
+
+TEST(FaultMatrix, CorruptDocumentsAreRefusedOrUpdatedWhole) {
+    const Bytes plain = real_chunk_plain();
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<size_t> pos(0, plain.size() - 1);
+    std::uniform_int_distribution<int> flip(1, 255);
+    // Mostly the structure: the first bytes and the bytes around every name.
+    std::vector<size_t> positions;
+    for (size_t p = 0; p < 48; ++p) {
+        positions.push_back(p);
+    }
+    for (const std::string name : {"Data", "SkyLight", "BlockLight", "HeightMap", "Entities",
+                                   "TileEntities", "LastUpdate", "xPos", "TerrainPopulated"}) {
+        const auto at = std::search(plain.begin(), plain.end(), name.begin(), name.end());
+        ASSERT_NE(at, plain.end()) << name;
+        const size_t p = static_cast<size_t>(at - plain.begin());
+        for (size_t q = p - 3; q < p + name.size() + 5 && q < plain.size();
+             q += kSanitized ? 2 : 1) {
+            positions.push_back(q);
+        }
+    }
+    for (int i = 0; i < 60; ++i) {
+        positions.push_back(pos(rng));
+    }
+    std::vector<Case> cases;
+    for (size_t p : positions) {
+        for (int x : {0x80, flip(rng)}) {
+            Bytes bad = plain;
+            bad[p] ^= static_cast<uint8_t>(x);
+            cases.push_back({"document byte " + std::to_string(p) + " ^ " + std::to_string(x),
+                             gz(bad), Expect::Any});
+        }
+    }
+    const MatrixTotals t = run_matrix(cases);
+    EXPECT_GT(t.unchanged, 0);
+    EXPECT_GT(t.updated, 0);
+}
+
+TEST(FaultMatrix, BadLengthsAreRefused) {
+    const std::vector<Case> cases = {
+        {"string length 32768", chunk_with(NbtBytes().head(8, "s").i16(-32768).bytes()),
+         Expect::Unreadable},
+        {"string length 65535", chunk_with(NbtBytes().head(8, "s").i16(-1).raw({'a'}).bytes()),
+         Expect::Unreadable},
+        {"name length -2", chunk_with(NbtBytes().u8(1).i16(-2).u8(5).bytes()), Expect::Unreadable},
+        {"string longer than the data", chunk_with(NbtBytes().head(8, "s").i16(32767).bytes()),
+         Expect::Unreadable},
+        {"byte array length -1", chunk_with(NbtBytes().head(7, "a").i32(-1).bytes()),
+         Expect::Unreadable},
+        {"byte array length 2^31 as read",
+         chunk_with(NbtBytes().head(7, "a").i32(INT32_MIN).bytes()), Expect::Unreadable},
+        {"byte array length 2^31-1",
+         chunk_with(NbtBytes().head(7, "a").i32(INT32_MAX).raw(Bytes(64, 1)).bytes()),
+         Expect::Unreadable},
+        {"list of 2^31-1 ints", chunk_with(NbtBytes().head(9, "l").u8(3).i32(INT32_MAX).bytes()),
+         Expect::Unreadable},
+        {"list of 2^31-1 compounds",
+         chunk_with(NbtBytes().head(9, "l").u8(10).i32(INT32_MAX).u8(0).u8(0).bytes()),
+         Expect::Unreadable},
+        {"list of 2^31-1 strings",
+         chunk_with(NbtBytes().head(9, "l").u8(8).i32(INT32_MAX).str("x").bytes()),
+         Expect::Unreadable},
+        {"Blocks of 2^31-1 bytes",
+         gz(NbtBytes()
+                .head(10, "")
+                .head(10, "Level")
+                .head(7, "Blocks")
+                .i32(INT32_MAX)
+                .raw(Bytes(32768, 1))
+                .end()
+                .end()
+                .bytes()),
+         Expect::Unreadable},
+        // A negative count is a list without elements, kept as it is.
+        {"list count -5", chunk_with(NbtBytes().head(9, "l").u8(3).i32(-5).bytes()),
+         Expect::Updated},
+        {"list count INT32_MIN", chunk_with(NbtBytes().head(9, "l").u8(1).i32(INT32_MIN).bytes()),
+         Expect::Updated},
+    };
+    run_matrix(cases);
+}
+
+// A chain of depth containers below "Level": lists of lists, or compounds
+// in compounds, the innermost one empty.
+Bytes nested(int depth, bool lists) {
+    NbtBytes b;
+    if (lists) {
+        b.head(9, "deep");
+        for (int i = 1; i < depth; ++i) {
+            b.u8(9).i32(1); // a list holding one list
+        }
+        b.u8(3).i32(0); // the innermost: an empty list of ints
+    } else {
+        for (int i = 0; i < depth; ++i) {
+            b.head(10, "n");
+        }
+        for (int i = 0; i < depth; ++i) {
+            b.end();
+        }
+    }
+    return b.bytes();
+}
+
+TEST(FaultMatrix, OverDeepNestingIsRefused) {
+    // Root and "Level" are two levels already: 512 more make 514, which is
+    // over 512 however the root is counted; 509 more stay within it.
+    const std::vector<Case> cases = {
+        {"514 levels of lists", chunk_with(nested(512, true)), Expect::Unreadable},
+        {"514 levels of compounds", chunk_with(nested(512, false)), Expect::Unreadable},
+        {"5000 levels of compounds", chunk_with(nested(5000, false)), Expect::Unreadable},
+        {"100000 levels of lists", chunk_with(nested(100000, true)), Expect::Unreadable},
+        {"511 levels of lists", chunk_with(nested(509, true)), Expect::Updated},
+        {"511 levels of compounds", chunk_with(nested(509, false)), Expect::Updated},
+    };
+    run_matrix(cases);
+}
+
+TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
+    std::vector<Case> cases = {
+        {"list of 1 TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(1).bytes()),
+         Expect::Unreadable},
+        {"list of 2^31-1 TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(INT32_MAX).bytes()),
+         Expect::Unreadable},
+        {"empty list of TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(0).bytes()),
+         Expect::Updated},
+    };
+    for (int t : {11, 12, 100, 200, 255}) {
+        cases.push_back(
+            {"list of 3 elements of type " + std::to_string(t),
+             chunk_with(NbtBytes().head(9, "l").u8(static_cast<uint8_t>(t)).i32(3).bytes()),
+             Expect::Unreadable});
+    }
+    // A tag of an unassigned type has no payload and could not be written
+    // back faithfully, so such a chunk is left alone, wherever the tag is.
+    for (int t = 11; t <= 255; ++t) {
+        cases.push_back({"tag of type " + std::to_string(t) + " in Level",
+                         chunk_with(NbtBytes().head(static_cast<uint8_t>(t), "odd").bytes()),
+                         Expect::Invalid});
+    }
+    cases.push_back(
+        {"tag of type 42 in a compound in Level",
+         chunk_with(NbtBytes().head(10, "inner").head(42, "odd").head(1, "b").u8(1).end().bytes()),
+         Expect::Invalid});
+    run_matrix(cases);
+}
+
+// Largest file that the writer may produce in the disk-full runs.
+long long median_size(const std::vector<Case> &cases) {
+    std::vector<size_t> sizes;
+    for (const auto &c : cases) {
+        sizes.push_back(c.content.size());
+    }
+    std::sort(sizes.begin(), sizes.end());
+    return static_cast<long long>(sizes[sizes.size() / 2]);
+}
+
+std::vector<Case> assorted_chunks(Expect expect) {
+    std::vector<Case> cases;
+    for (const char *name : {"c.-j.6.dat", "c.-l.5.dat", "c.-o.4.dat"}) {
+        cases.push_back(
+            {name, read_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name), expect});
+    }
+    for (int i = 0; i < 5; ++i) {
+        cases.push_back({"generated " + std::to_string(i), gz(make_chunk_document(i, -i)), expect});
+    }
+    return cases;
+}
+
+TEST(FaultMatrix, DiskFullLeavesEveryChunkAsItWas) {
+    // No byte may be written: every write fails and every chunk keeps its bytes.
+    run_matrix(assorted_chunks(Expect::WriteFailed), ChildSetup{.file_size_limit = 0});
+    // Room for about half of them: each is either untouched or complete.
+    const std::vector<Case> cases = assorted_chunks(Expect::Any);
+    const MatrixTotals t = run_matrix(cases, ChildSetup{.file_size_limit = median_size(cases)});
+    EXPECT_GT(t.unchanged, 0);
+}
+
+// Makes the temporary world reachable for nobody (TempDir is private).
+void open_path_for_nobody(const std::string &world) {
+    for (fs::path p = world; p != p.root_path(); p = p.parent_path()) {
+        if (p.string().starts_with(fs::temp_directory_path().string() + "/lodecast-test-")) {
+            chmod(p.c_str(), 0755);
+        }
+    }
+    chmod(world.c_str(), 0755);
+}
+
+void set_owner_mode(const std::string &path, bool nobody, mode_t mode) {
+    ASSERT_EQ(chown(path.c_str(), nobody ? kNobodyUid : 0, nobody ? kNobodyGid : 0), 0) << path;
+    ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
+
+TEST(FaultMatrix, ReadOnlyChunkFilesAndFoldersAreLeftAlone) {
+    if (!can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
+    }
+    const Bytes chunk = read_file(real_chunk_path());
+    // In folder 0/0, which nobody may write, files 0 and 1 are read-only
+    // for nobody and 2 is writable.
+    const std::vector<Case> cases = {
+        {"read-only file of root", chunk, Expect::WriteFailed},
+        {"read-only file of nobody", chunk, Expect::WriteFailed},
+        {"writable file of nobody", chunk, Expect::Updated},
+    };
+    auto prepare = [&](const std::string &world) {
+        open_path_for_nobody(world);
+        set_owner_mode(world + "/0/0", true, 0755);
+        set_owner_mode(world + "/" + case_path(0), false, 0444);
+        set_owner_mode(world + "/" + case_path(1), true, 0444);
+        set_owner_mode(world + "/" + case_path(2), true, 0640);
+    };
+    run_matrix(cases, ChildSetup{.as_nobody = true}, prepare);
+
+    // A folder that nobody may not write, holding a chunk file nobody owns:
+    // the temporary file cannot be made there.
+    const std::string locked_rel = "0/1/c.0.1.dat";
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    fs::create_directories(world + "/0/1");
+    write_file(world + "/" + locked_rel, chunk);
+    open_path_for_nobody(world);
+    set_owner_mode(world + "/0/1", false, 0755);
+    set_owner_mode(world + "/" + locked_rel, true, 0644);
+    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, {.as_nobody = true});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Processing...\nUpdating chunk " + locked_rel + "...\n" + kWriteFailed + "\n" +
+                         kSkipping + "\nWorld updated\n");
+    EXPECT_EQ(read_file(world + "/" + locked_rel), chunk);
+    EXPECT_EQ(dot_entries(world), std::vector<std::string>{});
+}
+
+TEST(FaultMatrix, RewrittenChunkKeepsItsOwnerAndMode) {
+    if (!can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
+    }
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    const std::string rel = "0/0/c.0.0.dat";
+    fs::create_directories(world + "/0/0");
+    write_file(world + "/" + rel, read_file(real_chunk_path()));
+    open_path_for_nobody(world);
+    set_owner_mode(world + "/0/0", true, 0755);
+    set_owner_mode(world + "/" + rel, true, 0604);
+    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16"}, {.as_nobody = true});
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat((world + "/" + rel).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(st.st_uid, kNobodyUid);
+    EXPECT_EQ(check_chunk_file(world + "/" + rel, read_file(real_chunk_path()), kCoal).state,
+              ChunkState::Updated);
+}
+
+TEST(FaultMatrix, StaleTemporaryFilesAreNeverTakenForChunks) {
+    // Left by a killed run: a half-written one and a finished one.
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    fs::create_directories(world + "/0/0");
+    const Bytes chunk = read_file(real_chunk_path());
+    write_file(world + "/0/0/c.0.0.dat", chunk);
+    const std::map<std::string, Bytes> stale = {
+        {"0/0/.c.0.0.dat.Ab12Cd", Bytes(chunk.begin(), chunk.begin() + 700)},
+        {"0/0/.c.0.0.dat.XyZ987", chunk},
+        {"0/.c.1.0.dat.q1w2e3", chunk},
+    };
+    for (const auto &[rel, bytes] : stale) {
+        write_file(world + "/" + rel, bytes);
+    }
+    for (int run = 0; run < 2; ++run) {
+        const RunResult r = run_program(LODECAST_EXE, {world, "16", "-v"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\nWorld updated\n");
+        // Left alone: the next run neither reads, removes nor rewrites them.
+        for (const auto &[rel, bytes] : stale) {
+            EXPECT_EQ(read_file(world + "/" + rel), bytes) << rel;
+        }
+        EXPECT_EQ(dot_entries(world).size(), stale.size());
+    }
+    EXPECT_EQ(check_chunk_file(world + "/0/0/c.0.0.dat", chunk, kCoal).state, ChunkState::Updated);
+}
+
+TEST(FaultMatrix, KilledRunsNeverLoseAChunk) {
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+#ifdef LODECAST_MKWORLD_EXE
+    const RunResult made = run_program(LODECAST_MKWORLD_EXE, {world, "16"});
+    ASSERT_EQ(made.status, 0) << made.err;
+#else
+    write_generated_world(world, 16);
+#endif
+    const KillLoopStats s = kill_loop(LODECAST_EXE, world, 5, 4242);
+    std::printf("[ kill     ] %d killed, %d finished first, %d chunks rewritten before a kill, "
+                "%d temporary files left by kills, %d chunk checks\n",
+                s.kills, s.finished, s.rewritten, s.temps_after_kill, s.files_checked);
+    EXPECT_EQ(s.kills + s.finished, 5);
+}
+
+} // namespace
+
+#else
+
+TEST(FaultMatrix, NeedsTheTool) {
+    GTEST_SKIP() << "the lodecast executable is not built";
+}
+
+#endif

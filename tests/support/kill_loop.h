@@ -1,0 +1,34 @@
+// Killing the tool at random moments of a run and checking that no chunk
+// was lost: shared by the quick fault tests and the long kill loop.
+#ifndef TESTS_SUPPORT_KILL_LOOP_H
+#define TESTS_SUPPORT_KILL_LOOP_H
+
+#include <cstdint>
+#include <string>
+
+struct KillLoopStats {
+    int kills = 0;            // runs that the SIGKILL hit while running
+    int finished = 0;         // runs that had ended before the SIGKILL
+    int rewritten = 0;        // chunks found rewritten after a kill
+    int files_checked = 0;    // chunk file checks, after kills and reruns
+    int temps_after_kill = 0; // dot entries a kill left behind
+};
+
+// Runs "exe <world> 16" over a world of gzip chunk files `iterations`
+// times, each time killed with SIGKILL after a random delay within the
+// length of one whole run (measured first). After each kill every chunk
+// holds its bytes from before that run or is a complete chunk with veins;
+// then a whole run must end with status 0, "World updated", every chunk
+// rewritten with veins, no new dot entry and every older one left with
+// its bytes. Failures are reported with gtest's ADD_FAILURE.
+KillLoopStats kill_loop(const std::string &exe, const std::string &world, int iterations,
+                        uint32_t seed);
+
+// Writes an n x n world of chunks made by make_chunk_document, in the
+// usual layout (folders named by the coordinates modulo 64 in base 36).
+void write_generated_world(const std::string &world, int n);
+
+// Base-36 text of v with a minus sign when negative, as chunk names use.
+std::string base36(int64_t v);
+
+#endif
