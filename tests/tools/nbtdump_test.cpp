@@ -1,0 +1,119 @@
+// nbtdump prints exactly what the library's tree printer prints, and says
+// which file it could not read and why.
+#include "nbt/nbt.h"
+#include "support/files.h"
+#include "support/run.h"
+#include "support/temp_dir.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+#ifdef NBTDUMP_EXE
+
+namespace {
+
+const std::string real_chunk = std::string(LODECAST_TEST_DATA) + "/tools/c.-l.3.dat";
+
+// What nbt_print_tag(root, 0) writes on standard output for the file at
+// path, captured in this process.
+std::string printer_output(const std::string &path) {
+    nbt_file *file = nullptr;
+    EXPECT_EQ(nbt_init(&file), NBT_OK);
+    EXPECT_EQ(nbt_parse(file, path.c_str()), NBT_OK) << path;
+    TempDir dir;
+    const std::string capture = dir.file("stdout");
+    std::fflush(stdout);
+    int saved = dup(1);
+    int fd = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 1);
+    close(fd);
+    if (file->root != nullptr) {
+        nbt_print_tag(file->root, 0);
+    }
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    nbt_free(file);
+    Bytes out = read_file(capture);
+    return std::string(out.begin(), out.end());
+}
+
+TEST(Nbtdump, PrintsWhatTheTreePrinterPrints) {
+    const std::string expected = printer_output(real_chunk);
+    // Sanity: a real chunk is a compound holding Level and its Blocks.
+    ASSERT_EQ(expected.rfind("TAG_COMPOUND(\"\"): ", 0), 0u);
+    ASSERT_NE(expected.find("TAG_BYTE_ARRAY(\"Blocks\"): (32768 entries) ["), std::string::npos);
+
+    RunResult r = run_program(NBTDUMP_EXE, {real_chunk});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(Nbtdump, ReadsUncompressedFilesAndPrintsSeveralInOrder) {
+    TempDir dir;
+    const std::string plain = dir.file("plain.nbt");
+    write_file(plain, gunzip_file(real_chunk));
+    const std::string expected = printer_output(real_chunk);
+
+    RunResult r = run_program(NBTDUMP_EXE, {plain, real_chunk});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, expected + expected);
+}
+
+TEST(Nbtdump, NamesEachUnreadableFileWithItsReasonAndGoesOn) {
+    TempDir dir;
+    const std::string missing = dir.file("missing.dat");
+    const std::string truncated = dir.file("truncated.dat");
+    Bytes data = gunzip_file(real_chunk);
+    data.resize(data.size() / 2);
+    write_gzip_file(truncated, data);
+    const std::string garbage = dir.file("garbage.dat");
+    // Plain data: a byte-array tag promising 4096 bytes and holding one.
+    write_file(garbage, {0x07,                   // byte-array tag
+                         0x00, 0x01, 'b',        // name length 1, "b"
+                         0x00, 0x00, 0x10, 0x00, // length 4096
+                         0x01});                 // the only byte there is
+
+    RunResult r = run_program(NBTDUMP_EXE, {missing, real_chunk, truncated, garbage});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, printer_output(real_chunk));
+    EXPECT_EQ(r.err, "nbtdump: " + missing + ": " + std::strerror(ENOENT) + "\n" + "nbtdump: " +
+                         truncated + ": not a valid NBT file (damaged or truncated)\n" +
+                         "nbtdump: " + garbage + ": not a valid NBT file (damaged or truncated)\n");
+}
+
+TEST(Nbtdump, ADirectoryIsNotAFile) {
+    TempDir dir;
+    RunResult r = run_program(NBTDUMP_EXE, {dir.path().string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "nbtdump: " + dir.path().string() + ": " + std::strerror(EISDIR) + "\n");
+}
+
+TEST(Nbtdump, UsageWithoutFilesAndOnRequest) {
+    RunResult none = run_program(NBTDUMP_EXE, {});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err.rfind("Usage: nbtdump [--] <file>...\n", 0), 0u) << none.err;
+
+    RunResult help = run_program(NBTDUMP_EXE, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out, none.err);
+
+    // After "--" every argument is a file, even one that looks like an option.
+    RunResult dashed = run_program(NBTDUMP_EXE, {"--", "--help"});
+    EXPECT_EQ(dashed.status, 1);
+    EXPECT_EQ(dashed.err, std::string("nbtdump: --help: ") + std::strerror(ENOENT) + "\n");
+}
+
+} // namespace
+
+#endif

@@ -1,0 +1,61 @@
+// Counting block ids by height over the chunks of a world.
+#ifndef LODECAST_CENSUS_CENSUS_H
+#define LODECAST_CENSUS_CENSUS_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A chunk is 16 x 128 x 16 blocks; its block array holds one id per block,
+// the block at (x, y, z) at ((x * 16) + z) * 128 + y, so y is the index's
+// low seven bits.
+constexpr int chunk_height = 128;
+constexpr int chunk_blocks = 16 * chunk_height * 16;
+
+// What was found of one block id.
+struct ore_tally {
+    int id = 0;
+    std::string name;                           // "Coal", or the id in decimal
+    uint64_t total = 0;                         // blocks of this id
+    uint64_t chunks = 0;                        // chunks holding at least one
+    std::array<uint64_t, chunk_height> per_y{}; // blocks at each height
+};
+
+// A chunk that could not be counted, and why.
+struct skipped_chunk {
+    std::string path;
+    std::string reason;
+};
+
+struct census {
+    std::vector<ore_tally> ores;
+    uint64_t chunks_counted = 0;
+    std::vector<skipped_chunk> skipped;    // unreadable or invalid chunks
+    std::vector<std::string> skipped_dirs; // sub-directories that failed
+};
+
+// The ids counted when the user names none: the six ores the tool knows.
+extern const int default_ore_ids[6];
+
+// "Coal" for 16 and the other known ores, else the id in decimal.
+std::string ore_name(int id);
+
+// Read an ore given on the command line: a decimal id 0..255 or a known
+// ore's name in any case. The id, or -1 when arg is neither.
+int parse_ore(const char *arg);
+
+// A census with one empty tally per id, in the order given; repeated ids
+// are counted once.
+census make_census(const std::vector<int> &ids);
+
+// Add one chunk's block array (chunk_blocks ids) to the tallies.
+void count_blocks(const unsigned char *blocks, census &c);
+
+// Read the chunk file at path and count its blocks. true when counted;
+// false when the file could not be read or holds no "Level" compound with a
+// "Blocks" byte array of chunk_blocks bytes; the chunk is then added to
+// c.skipped with the reason. Never writes the file.
+bool count_chunk_file(const std::string &path, census &c);
+
+#endif

@@ -1,0 +1,57 @@
+#include "tools/lodecast-census/census_args.h"
+
+#include "tools/lodecast-census/census.h"
+
+#include <cstring>
+#include <iterator>
+
+const char census_usage[] =
+    "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>]\n"
+    "Counts ore blocks in every chunk of a world, by height; never changes the world.\n"
+    "  ore          a block id 0..255 or a name: coal, iron, gold, redstone, diamond,\n"
+    "               lapis (default: all six)\n"
+    "  -csv <file>  write the count at each height as CSV: a header \"y,<ore>,...\",\n"
+    "               then one line per height 0..127\n"
+    "  -svg <file>  write a chart of the counts by height, to open in a browser\n"
+    "Exit status: 0 when the world was walked (chunks that cannot be read are\n"
+    "listed and skipped), 1 on a usage error, a world directory that cannot be\n"
+    "opened or an output file that cannot be written.\n";
+
+bool parse_census_args(int argc, const char *const *argv, census_args &args, std::string &error) {
+    args = census_args{};
+    bool have_world = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
+            args.help = true;
+            return true;
+        }
+        if (std::strcmp(a, "-csv") == 0 || std::strcmp(a, "-svg") == 0) {
+            if (i + 1 >= argc) {
+                error = std::string("option ") + a + " needs a file name";
+                return false;
+            }
+            (a[1] == 'c' ? args.csv_path : args.svg_path) = argv[++i];
+            continue;
+        }
+        if (!have_world) {
+            args.world = a;
+            have_world = true;
+            continue;
+        }
+        int id = parse_ore(a);
+        if (id < 0) {
+            error = std::string("not an ore: ") + a + " (a block id 0..255 or an ore's name)";
+            return false;
+        }
+        args.ids.push_back(id);
+    }
+    if (!have_world) {
+        error = "no world directory given";
+        return false;
+    }
+    if (args.ids.empty()) {
+        args.ids.assign(std::begin(default_ore_ids), std::end(default_ore_ids));
+    }
+    return true;
+}

@@ -1,0 +1,24 @@
+// The command line of lodecast-census.
+#ifndef LODECAST_CENSUS_CENSUS_ARGS_H
+#define LODECAST_CENSUS_CENSUS_ARGS_H
+
+#include <string>
+#include <vector>
+
+struct census_args {
+    std::string world;
+    std::vector<int> ids; // as given; the default ores when none was
+    std::string csv_path; // empty: no CSV file
+    std::string svg_path; // empty: no chart
+    bool help = false;
+};
+
+extern const char census_usage[];
+
+// Read "<world dir> [ore...] [-csv <file>] [-svg <file>]" (options may
+// stand anywhere after the program name; "-h" or "--help" asks for the
+// usage text). true when args was filled; false with a one-line reason in
+// error otherwise.
+bool parse_census_args(int argc, const char *const *argv, census_args &args, std::string &error);
+
+#endif

@@ -1,0 +1,94 @@
+// lodecast-census: counts ore blocks in a world by height and reports them
+// as text, and on request as CSV and as an SVG chart.
+#include "tools/lodecast-census/census.h"
+#include "tools/lodecast-census/census_args.h"
+#include "tools/lodecast-census/census_render.h"
+#include "tools/lodecast-census/census_walk.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct file_closer {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+
+// Write text to path. false with errno set when it could not be written.
+bool write_text(const std::string &path, const std::string &text) {
+    std::unique_ptr<FILE, file_closer> f(std::fopen(path.c_str(), "wb"));
+    if (!f) {
+        return false;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), f.get()) != text.size()) {
+        return false;
+    }
+    // Close here so that an error while flushing is seen.
+    return std::fclose(f.release()) == 0;
+}
+
+uint64_t chunks_seen(const census &c) {
+    return c.chunks_counted + c.skipped.size();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    census_args args;
+    std::string error;
+    if (!parse_census_args(argc, argv, args, error)) {
+        std::fprintf(stderr, "lodecast-census: %s\n%s", error.c_str(), census_usage);
+        return 1;
+    }
+    if (args.help) {
+        std::fputs(census_usage, stdout);
+        return 0;
+    }
+
+    census c = make_census(args.ids);
+    // The progress line rewrites itself, so it only makes sense on a terminal.
+    const bool progress_line = isatty(2) == 1;
+    census_progress progress;
+    if (progress_line) {
+        progress = [](const census &now) {
+            if (chunks_seen(now) % 16 == 0) {
+                std::fprintf(stderr, "\rscanned %" PRIu64 " chunks", chunks_seen(now));
+            }
+        };
+    }
+    if (!census_world(args.world, c, error, progress)) {
+        std::fprintf(stderr, "lodecast-census: cannot open world directory %s: %s\n",
+                     args.world.c_str(), error.c_str());
+        return 1;
+    }
+    if (progress_line) {
+        std::fprintf(stderr, "\rscanned %" PRIu64 " chunks\n", chunks_seen(c));
+    }
+    for (const skipped_chunk &s : c.skipped) {
+        std::fprintf(stderr, "lodecast-census: skipped chunk %s: %s\n", s.path.c_str(),
+                     s.reason.c_str());
+    }
+    for (const std::string &d : c.skipped_dirs) {
+        std::fprintf(stderr, "lodecast-census: skipped directory %s\n", d.c_str());
+    }
+
+    std::fputs(render_report(c, args.world).c_str(), stdout);
+    std::fflush(stdout);
+
+    int status = 0;
+    const std::pair<const std::string &, std::string> outputs[] = {
+        {args.csv_path, args.csv_path.empty() ? "" : render_csv(c)},
+        {args.svg_path, args.svg_path.empty() ? "" : render_svg(c, args.world)}};
+    for (const auto &[path, text] : outputs) {
+        if (!path.empty() && !write_text(path, text)) {
+            std::fprintf(stderr, "lodecast-census: cannot write %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            status = 1;
+        }
+    }
+    return status;
+}
