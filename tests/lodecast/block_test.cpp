@@ -96,8 +96,13 @@ TEST(UpdateBlock, PrecedenceTable) {
                     SCOPED_TRACE(std::string(r.what) + " cur " + std::to_string(cur) + " column " +
                                  std::to_string(c) + " extra " + std::to_string(extra));
                     test_chunk chunk(static_cast<unsigned char>(cur));
-                    const options opt = make_options(columns[c] | extra);
+                    // The message tells a placement apart from a no-op even
+                    // where the ore lands on its own id.
+                    const options opt = make_options(columns[c] | extra | OPT_VERY_VERBOSE);
+                    testing::internal::CaptureStderr();
                     update_block(&chunk.arr, &chunk.dat, 4, 50, 9, r.ore_id, &opt);
+                    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                              r.placed[c] ? "Added block at 4,50,9\n" : "");
                     const int want = r.placed[c] ? r.ore_id & 0xFF : cur;
                     EXPECT_EQ(chunk.block(4, 50, 9), want);
                     // Nothing else in the chunk moves.

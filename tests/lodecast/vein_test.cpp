@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -261,6 +262,56 @@ TEST(GenOre, WritesTheDataValue) {
     // y 22 and 24 are even (low nibbles), 23 odd (high nibble of 22's byte).
     EXPECT_EQ(chunk.data[((5 * 16 + 12) * 128 + 22) / 2], 0x99);
     EXPECT_EQ(chunk.data[((5 * 16 + 12) * 128 + 24) / 2], 0x09);
+}
+
+// Coal veins whose points fall close to block boundaries: with the step
+// sums formed in float instead of double, the first would also take
+// (10,25,0), the second (12,10,3), and the third would miss (4,10,2). One
+// vein per axis.
+TEST(GenOre, StepSumsAreFormedInDouble) {
+    struct row {
+        std::vector<int> draws;
+        std::set<coords> blocks;
+    };
+    const row rows[] = {
+        {{23208, 3075, 22301, 9349, 30390, 22855},
+         {{9, 24, 0},
+          {9, 24, 1},
+          {9, 25, 0},
+          {9, 25, 1},
+          {10, 25, 1},
+          {10, 25, 2},
+          {11, 25, 1},
+          {11, 25, 2}}},
+        {{27168, 1688, 1227, 11773, 31893, 5797},
+         {{11, 7, 2}, {11, 8, 2}, {12, 7, 2}, {12, 8, 2}, {12, 8, 3}, {12, 9, 2}, {12, 9, 3}}},
+        {{1740, 17578, 26680, 18681, 30630, 6761},
+         {{4, 8, 2},
+          {4, 9, 2},
+          {4, 9, 3},
+          {4, 10, 2},
+          {4, 10, 3},
+          {5, 10, 3},
+          {5, 10, 4},
+          {5, 11, 3},
+          {5, 11, 4}}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.draws[0]);
+        test_chunk chunk(1);
+        run_vein(chunk, 16, vein_options(16, 0, 128, 0), r.draws);
+        std::set<coords> placed;
+        for (int x = 0; x < 16; ++x) {
+            for (int y = 0; y < 128; ++y) {
+                for (int z = 0; z < 16; ++z) {
+                    if (chunk.block(x, y, z) == 16) {
+                        placed.insert({x, y, z});
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(placed, r.blocks);
+    }
 }
 
 TEST(GenOre, SameSeedSameChunk) {
