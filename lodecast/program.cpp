@@ -1,0 +1,37 @@
+#include "lodecast/program.h"
+
+#include "lodecast/cli.h"
+#include "lodecast/number.h"
+#include "lodecast/options.h"
+#include "lodecast/random.h"
+#include "lodecast/world.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+int run_lodecast(int argc, char **argv) {
+    // The whole record is cleared, not only set: the walk reads only fields
+    // whose bit is set, but cleared fields keep every read well defined.
+    options opt{};
+    opt.set = 0;
+    int32_t ore_id = -1;
+
+    // Seeded on every run before the arguments are looked at, so a usage
+    // error still consumes the same start-up steps.
+    ore_srand(static_cast<uint32_t>(std::time(nullptr)));
+
+    if (argc < 3) {
+        print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "lodecast");
+        return 1;
+    }
+    if (!parse_decimal(argv[2], &ore_id)) {
+        std::fprintf(stderr, "Ore ID has to be a number\n");
+        return 1;
+    }
+    ore_id %= 256; // truncating: -300 gives -44
+
+    parse_options(argc, argv, &opt);
+    apply_ore_defaults(ore_id, &opt);
+    return update_all_chunks(argv[1], static_cast<int16_t>(ore_id), &opt);
+}

@@ -1,0 +1,11 @@
+// The tool's program flow, apart from main so that it can be tested.
+#ifndef LODECAST_PROGRAM_H
+#define LODECAST_PROGRAM_H
+
+// Seed the generator from the clock, check the arguments, read the ore id,
+// parse the options, apply the ore's defaults and walk the world at argv[1].
+// Returns the exit status: the walk's result, or 1 for a usage error or an
+// ore id without a number. Writes only to standard error.
+int run_lodecast(int argc, char **argv);
+
+#endif
