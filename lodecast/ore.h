@@ -6,10 +6,17 @@
 #include "nbt/nbt.h"
 
 // Carve one random vein into arr (32768 block ids) and, with OPT_DATA, its
-// data nibbles into dat (16384 bytes). Makes exactly six draws.
+// data nibbles into dat (16384 bytes), both owned by the caller and changed
+// in place. Makes exactly six draws of ore_rand() whatever the options; with
+// OPT_VERY_VERBOSE prints the chosen scale, length and start on stderr.
+// An empty height range (max_depth == min_depth) starts at min_depth + 2.
+// Nothing is returned and nothing can fail.
 void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt);
 
-// Place the ore at chunk-local (x, y, z) if the precedence rule allows.
+// Place the ore at chunk-local (x, y, z) if the precedence rule allows, and
+// then, with OPT_DATA, opt->data's low four bits in the block's nibble of dat
+// (skipped when dat is null or too short). A position outside the chunk is
+// an internal fault and aborts the program.
 void update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z, int ore_id,
                   const options *opt);
 
