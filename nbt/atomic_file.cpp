@@ -1,0 +1,163 @@
+#include "nbt/atomic_file.h"
+
+#include "nbt/nbt.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nbt_detail {
+
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    // Closes now, reporting the result: a failed close can mean lost data.
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+// Removes the temporary file unless the rename took it over.
+class TempFile {
+  public:
+    explicit TempFile(std::string path) : path_(std::move(path)) {}
+    ~TempFile() {
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    const std::string &path() const { return path_; }
+    void keep() { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
+bool write_all(int fd, const unsigned char *p, size_t n) {
+    while (n > 0) {
+        size_t step = n < (size_t{1} << 30) ? n : (size_t{1} << 30);
+        ssize_t w = ::write(fd, p, step);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+mode_t new_file_mode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0644 & ~mask;
+}
+
+// The folder part of path ("." when there is none) and the name part.
+void split_path(const std::string &path, std::string &dir, std::string &name) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        dir = ".";
+        name = path;
+    } else {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+void sync_folder(const std::string &dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        // The rename has already happened; a folder that cannot be synced
+        // (some file systems refuse) does not undo it, so it is not a
+        // failure of the replacement.
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+int replace_file(const char *path, const unsigned char *data, size_t n) {
+    std::string target = path;
+    struct stat st {};
+    bool exists = ::lstat(path, &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        // Writing through a link must replace what it points to, not the
+        // link itself.
+        char *real = ::realpath(path, nullptr);
+        if (real == nullptr) {
+            return NBT_EGZ;
+        }
+        target = real;
+        std::free(real);
+        exists = ::stat(target.c_str(), &st) == 0;
+    }
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) {
+        // Opening it for writing would have failed too; the rename must not
+        // get round the permission bits.
+        return NBT_EGZ;
+    }
+
+    std::string dir, name;
+    split_path(target, dir, name);
+    if (name.empty()) {
+        return NBT_EGZ;
+    }
+    // The leading dot keeps the file out of every chunk-name match; the
+    // name is shortened so the temporary name stays within NAME_MAX.
+    std::string tmpl = dir + "/." + name.substr(0, 200) + ".XXXXXX";
+    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return NBT_EGZ;
+    }
+    Fd file(fd);
+    TempFile temp(tmpl);
+
+    if (!write_all(file.get(), data, n)) {
+        return NBT_ERR;
+    }
+    if (exists) {
+        // Keeps the owner when allowed (as root); otherwise the file
+        // becomes the writer's, as any rewrite by another user would.
+        (void)!::fchown(file.get(), st.st_uid, st.st_gid);
+    }
+    // After the owner change, which may clear set-id bits.
+    if (::fchmod(file.get(), exists ? (st.st_mode & 07777) : new_file_mode()) != 0) {
+        return NBT_ERR;
+    }
+    if (::fsync(file.get()) != 0 || !file.close()) {
+        return NBT_ERR;
+    }
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) {
+        return NBT_ERR;
+    }
+    temp.keep();
+    sync_folder(dir);
+    return NBT_OK;
+}
+
+} // namespace nbt_detail

@@ -1,0 +1,78 @@
+// The writing steps on a stream the caller opened (nbt->fp). Each checks
+// what it is given first, so a value that cannot be written is refused
+// before any of its bytes reach the stream; after that, a failing stream
+// shows only as a smaller byte count.
+
+#include "nbt/nbt.h"
+#include "nbt/reader.h"
+#include "nbt/write_check.h"
+#include "nbt/writer.h"
+
+using nbt_detail::GzSink;
+using nbt_detail::Writer;
+
+namespace {
+
+int write_value(nbt_file *nbt, unsigned type, const void *value) {
+    if (nbt_detail::encoded_value_size(type, value) < 0) {
+        return NBT_ERR;
+    }
+    GzSink sink(nbt->fp);
+    return static_cast<int>(Writer<GzSink>(sink).value(type, value));
+}
+
+} // namespace
+
+extern "C" {
+
+int nbt_write_tag(nbt_file *nbt, nbt_tag *tag) {
+    if (nbt_detail::encoded_tag_size(tag) < 0) {
+        return NBT_ERR;
+    }
+    GzSink sink(nbt->fp);
+    return static_cast<int>(Writer<GzSink>(sink).tag(tag));
+}
+
+int nbt_write_value(nbt_file *nbt, nbt_type t, void *value) {
+    // Type numbers outside 1..10 (negative ones included) write nothing.
+    if (!nbt_detail::has_payload(static_cast<unsigned>(t))) {
+        return 0;
+    }
+    return write_value(nbt, static_cast<unsigned>(t), value);
+}
+
+int nbt_write_byte(nbt_file *nbt, char *val) {
+    return write_value(nbt, TAG_BYTE, val);
+}
+int nbt_write_short(nbt_file *nbt, int16_t *val) {
+    return write_value(nbt, TAG_SHORT, val);
+}
+int nbt_write_int(nbt_file *nbt, int32_t *val) {
+    return write_value(nbt, TAG_INT, val);
+}
+int nbt_write_long(nbt_file *nbt, int64_t *val) {
+    return write_value(nbt, TAG_LONG, val);
+}
+int nbt_write_float(nbt_file *nbt, float *val) {
+    return write_value(nbt, TAG_FLOAT, val);
+}
+int nbt_write_double(nbt_file *nbt, double *val) {
+    return write_value(nbt, TAG_DOUBLE, val);
+}
+int nbt_write_string(nbt_file *nbt, char *val) {
+    return write_value(nbt, TAG_STRING, val);
+}
+
+int nbt_write_byte_array(nbt_file *nbt, nbt_byte_array *val) {
+    return write_value(nbt, TAG_BYTE_ARRAY, val);
+}
+
+int nbt_write_list(nbt_file *nbt, nbt_list *val) {
+    return write_value(nbt, TAG_LIST, val);
+}
+
+int nbt_write_compound(nbt_file *nbt, nbt_compound *val) {
+    return write_value(nbt, TAG_COMPOUND, val);
+}
+
+} // extern "C"
