@@ -181,13 +181,19 @@ int32_t nbt_read_compound(nbt_file *nbt, nbt_tag ***listptr);
 /* ---- Writing ---------------------------------------------------------- */
 
 /* Write the tree, gzip-compressed, to filename, replacing it only when the
- * whole document reached the disk. The byte count (uncompressed) on
- * success; NBT_ERR for a document without root, an unwritable tree or a
- * failed write; NBT_EGZ when the file cannot be created. */
+ * whole document reached the disk (through a temporary file ".<name>.XXXXXX"
+ * beside it, which gets the target's permission bits). The tree is not
+ * changed. The byte count (uncompressed) on success; NBT_ERR for a document
+ * without root, an unwritable tree (a name or string over 32767 bytes,
+ * nesting deeper than 512, a missing value...) or a failed write; NBT_EGZ
+ * when the target may not be written or the file cannot be created;
+ * NBT_EMEM when out of memory. On failure the target is left as it was. */
 int nbt_write(nbt_file *nbt, const char *filename);
 
 /* Stream-level steps, appending to the open stream nbt->fp. Each returns
- * the number of uncompressed bytes the stream accepted. */
+ * the number of uncompressed bytes the stream accepted (a failing stream
+ * shows only as a smaller count), or NBT_ERR, with nothing written, for a
+ * value that nbt_write would refuse. */
 int nbt_write_tag(nbt_file *nbt, nbt_tag *tag);
 int nbt_write_value(nbt_file *nbt, nbt_type t, void *value);
 int nbt_write_byte(nbt_file *nbt, char *val);

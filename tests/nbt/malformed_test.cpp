@@ -2,6 +2,7 @@
 // forms the format accepts. Every refusal must leave the root null and
 // nothing allocated (the sanitizer build checks for leaks).
 
+#include "heap_usage.h"
 #include "nbt_file_helpers.h"
 #include "support/chunk_bytes.h"
 #include "support/files.h"
@@ -10,8 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -121,6 +127,62 @@ TEST(Malformed, EachFaultIsRefusedWithNothingLeft) {
         EXPECT_EQ(p.root(), nullptr);
     }
 }
+
+#ifndef NBT_TEST_ASAN
+// Address space of this process now, in bytes.
+size_t address_space_in_use() {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST(Malformed, DeclaredSizesAreNotAllocatedAhead) {
+    // Under an address space limit far below the declared sizes, a reader
+    // that allocated them first would answer NBT_EMEM; one that checks them
+    // against the data (or grows with it) answers NBT_ERR. The sanitizer
+    // build reserves too much address space for such a limit.
+    TempDir dir;
+    const Bytes huge_array =
+        NbtBytes().head(TAG_BYTE_ARRAY, "a").i32(INT32_MAX).raw(Bytes(64, 1)).bytes();
+    const Bytes huge_list =
+        NbtBytes().head(TAG_LIST, "l").u8(TAG_LONG).i32(INT32_MAX).i64(5).bytes();
+    write_gzip_file(dir.file("array.nbt"), huge_array);
+    write_gzip_file(dir.file("list.nbt"), huge_list);
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit lim {};
+        lim.rlim_cur = lim.rlim_max = address_space_in_use() + (size_t{256} << 20);
+        if (setrlimit(RLIMIT_AS, &lim) != 0) {
+            _exit(99);
+        }
+        int code = 0;
+        for (const char *name : {"array.nbt", "list.nbt"}) {
+            Parsed p = parse_path(dir.file(name));
+            code = code * 2 + (p.status == NBT_ERR ? 0 : 1);
+        }
+        nbt_file doc{};
+        doc.fp = gzopen(dir.file("array.nbt").c_str(), "rb");
+        gzseek(doc.fp, 4, SEEK_SET); // past the type byte and name
+        unsigned char *content = nullptr;
+        code = code * 2 + (nbt_read_byte_array(&doc, &content) == NBT_ERR ? 0 : 1);
+        gzclose(doc.fp);
+        doc.fp = gzopen(dir.file("list.nbt").c_str(), "rb");
+        gzseek(doc.fp, 4, SEEK_SET);
+        char type = 0;
+        void **items = nullptr;
+        code = code * 2 + (nbt_read_list(&doc, &type, &items) == NBT_ERR ? 0 : 1);
+        gzclose(doc.fp);
+        _exit(code);
+    }
+    ASSERT_GT(pid, 0);
+    int ws = 0;
+    ASSERT_EQ(waitpid(pid, &ws, 0), pid);
+    ASSERT_TRUE(WIFEXITED(ws));
+    // One bit per case, 0 when it was refused as malformed.
+    EXPECT_EQ(WEXITSTATUS(ws), 0);
+}
+#endif
 
 TEST(Malformed, UndamagedSampleIsAccepted) {
     // Guards the gzip cases above: their fault is the only thing wrong.
