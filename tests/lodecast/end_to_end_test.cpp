@@ -1,0 +1,294 @@
+// The program as a whole: usage, ore id, option handling as seen in its
+// output, and runs on generated worlds.
+#include "support/child_run.h"
+#include "support/nbt_tree_equal.h"
+#include "support/temp_dir.h"
+#include "support/world_check.h"
+#include "world_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef LODECAST_EXE
+
+namespace {
+
+using namespace world_test;
+
+const std::string kUsageTail =
+    " <world dir> <ore_id> [options]\n"
+    "Ore IDs:\n"
+    "    16 = Coal, 15 = Iron, 14 = Gold, 73 = Redstone, 56 = Diamond, 21 = Lapis\n"
+    "Options:\n"
+    "    -r <num>    : Number of rounds ore is generated per chunk\n"
+    "    -mn <num>   : Minimum depth ore is generated (0-127)\n"
+    "    -mx <num>   : Maximum depth ore is generated (0-127)\n"
+    "    -s <num>    : Size of ore deposit (0-63) -- Defaults:\n"
+    "                  Coal = 16, Iron/Gold = 8, Redstone/Diamond/Lapis = 7\n"
+    "    -mb <time>  : Only update chunks modified before time (as unix timestamp)\n"
+    "    -ma <time>  : Only update chunks modified after time (as unix timestamp)\n"
+    "    -oo         : Take precedence over all existing ores\n"
+    "    -ob         : Take precedence over all existing blocks (excluding air)\n"
+    "    -oa         : Take precedence over all existing blocks (including air)\n"
+    "    -bb <x1> <y1> <x2> <y2>\n"
+    "                : Only update chunks with coordinates bounded by the rectangle\n"
+    "                  by (x1, y1) and (x2, y2), given as decimal chunk coordinates\n"
+    "    -d <num>    : Set block-specific data values (0-15)\n"
+    "    -v          : Verbose output\n"
+    "    -vv         : Very verbose output\n";
+
+TEST(Program, TooFewArgumentsPrintTheUsage) {
+    TempDir dir;
+    const std::string chunk = put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+    const Bytes before = read_file(chunk);
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, std::vector<std::string>{dir.path().string()}}) {
+        RunResult r = run_tool(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Usage: " + std::string(LODECAST_EXE) + kUsageTail);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(read_file(chunk), before);
+}
+
+TEST(Program, OreIdMustStartWithANumber) {
+    TempDir dir;
+    for (const char *id : {"abc", "", "  ", "-", "x16", "- 1"}) {
+        RunResult r = run_tool({dir.path().string(), id, "-v"});
+        EXPECT_EQ(r.status, 1) << '"' << id << '"';
+        EXPECT_EQ(r.err, "Ore ID has to be a number\n") << '"' << id << '"';
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+// The header line of a -vv chunk update shows the ore id and the values
+// the run ended with.
+std::string header_for(const std::vector<std::string> &args) {
+    TempDir dir;
+    put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+    std::vector<std::string> full = {dir.path().string()};
+    full.insert(full.end(), args.begin(), args.end());
+    full.push_back("-vv");
+    RunResult r = run_tool(full);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    for (const std::string &line : lines_of(r.err)) {
+        if (line.rfind("Generating ", 0) == 0 && line.find("(rounds") != std::string::npos) {
+            return line;
+        }
+    }
+    return "(no header)";
+}
+
+TEST(Program, OreIdIsReducedAndGetsItsDefaults) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string header;
+    };
+    const Case cases[] = {
+        {{"16"}, "Generating 16 (rounds 20, min 0, max 128, size 16)"},
+        {{"16abc"}, "Generating 16 (rounds 20, min 0, max 128, size 16)"},
+        {{" +272"}, "Generating 16 (rounds 20, min 0, max 128, size 16)"},
+        {{"300"}, "Generating 44 (rounds 0, min 0, max 0, size 0)"},
+        {{"-300"}, "Generating -44 (rounds 0, min 0, max 0, size 0)"},
+        {{"-240"}, "Generating -240 (rounds 0, min 0, max 0, size 0)"},
+        {{"256"}, "Generating 0 (rounds 0, min 0, max 0, size 0)"},
+        {{"99999999999"}, "Generating 255 (rounds 0, min 0, max 0, size 0)"},
+        {{"56", "-r", "5"}, "Generating 56 (rounds 5, min 0, max 16, size 7)"},
+        {{"14", "-mx", "100", "-s", "3"}, "Generating 14 (rounds 2, min 0, max 100, size 3)"},
+        {{"16", "-r", "abc"}, "Generating 16 (rounds 0, min 0, max 128, size 16)"},
+        {{"16", "-mn", "130", "-mx", "200"}, "Generating 16 (rounds 20, min 2, max 72, size 16)"},
+        {{"21", "-s", "100", "-r"}, "Generating 21 (rounds 0, min 0, max 32, size 36)"},
+        {{"73", "-cb", "100", "-ca", "5"}, "Generating 73 (rounds 8, min 0, max 16, size 7)"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(header_for(c.args), c.header) << c.args[0];
+    }
+}
+
+TEST(Program, ChunkWithoutVeinsIsWrittenBackWithTheSameBytes) {
+    TempDir dir;
+    const std::string path = dir.file("0/0/c.0.0.dat");
+    fs::create_directories(dir.path() / "0/0");
+    const Bytes doc = make_chunk_document(0, 0);
+    write_file(path, doc); // plain: the rewrite compresses it
+    RunResult r = run_tool({dir.path().string(), "1", "-vv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\n"
+                     "Generating 1 (rounds 0, min 0, max 0, size 0)\nWorld updated\n");
+    EXPECT_EQ(read_file(path).at(0), 0x1f);
+    EXPECT_EQ(gunzip_file(path), doc);
+}
+
+TEST(Program, VeryVerboseWorldRunReportsEveryPlacedBlock) {
+    // Over a whole world the "Added block" lines of each chunk name exactly
+    // the blocks that changed in it.
+    TempDir dir;
+    std::map<std::string, Bytes> before;
+    for (int x = -1; x <= 1; ++x) {
+        const std::string rel = "0/0/c." + std::string(x < 0 ? "-1" : std::to_string(x)) + ".0.dat";
+        put_chunk(dir.path(), rel, x, 0);
+        before[rel] = make_chunk_document(x, 0);
+    }
+    RunResult r = run_tool({dir.path().string(), "15", "-vv", "-oo"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+
+    std::map<std::string, std::set<int>> reported;
+    std::string current;
+    for (const std::string &line : lines_of(r.err)) {
+        if (line.rfind("Updating chunk ", 0) == 0) {
+            current = line.substr(15, line.size() - 18);
+        }
+        int x, y, z;
+        if (std::sscanf(line.c_str(), "Added block at %d,%d,%d", &x, &y, &z) == 3) {
+            ASSERT_FALSE(current.empty());
+            reported[current].insert(y + 128 * z + 2048 * x);
+        }
+    }
+    EXPECT_EQ(reported.size(), before.size());
+    for (const auto &[rel, old_doc] : before) {
+        int status = 0;
+        NbtDoc doc = parse_nbt_file(dir.file(rel), &status);
+        ASSERT_EQ(status, NBT_OK);
+        NbtDoc old = parse_nbt_bytes(old_doc, &status);
+        ASSERT_EQ(status, NBT_OK);
+        nbt_byte_array *now = nbt_cast_byte_array(
+            nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", doc->root)));
+        nbt_byte_array *was = nbt_cast_byte_array(
+            nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", old->root)));
+        std::set<int> changed;
+        for (int i = 0; i < 32768; ++i) {
+            if (now->content[i] != was->content[i]) {
+                changed.insert(i);
+                EXPECT_EQ(now->content[i], 15);
+            }
+        }
+        EXPECT_EQ(changed, reported[rel]) << rel;
+        // Everything but the blocks is as before.
+        std::copy(was->content, was->content + 32768, now->content);
+        EXPECT_EQ(nbt_tree_difference(doc->root, old->root), "") << rel;
+    }
+}
+
+TEST(Program, ChunkTheUserMayNotWriteIsLeftAlone) {
+    if (!can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
+    }
+    // The folder is writable, so replacing the file would be possible; the
+    // file itself is not, and its permission is honoured.
+    TempDir dir;
+    const std::string world = dir.file("world");
+    const std::string path = put_chunk(world, "0/0/c.0.0.dat", 0, 0);
+    for (const std::string &d : {dir.path().string(), world, world + "/0"}) {
+        ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+    }
+    ASSERT_EQ(chown((world + "/0/0").c_str(), kNobodyUid, kNobodyGid), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    const Bytes before = read_file(path);
+    RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, {.as_nobody = true});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\n"
+                     "nbt_write(): Failed - chunk left unchanged\n"
+                     "Failed to update chunk.  Skipping...\nWorld updated\n");
+    EXPECT_EQ(read_file(path), before);
+    EXPECT_TRUE(dot_entries(world).empty());
+}
+
+TEST(Program, FailedWriteKeepsTheOldChunk) {
+    TempDir dir;
+    const std::string path = put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+    const Bytes before = read_file(path);
+    RunResult r =
+        run_with_setup(LODECAST_EXE, {dir.path().string(), "16"}, {.file_size_limit = 64});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nnbt_write(): Failed - chunk left unchanged\nWorld updated\n");
+    EXPECT_EQ(read_file(path), before);
+    EXPECT_TRUE(dot_entries(dir.path().string()).empty());
+}
+
+TEST(Program, RealChunksGetVeinsAndStayComplete) {
+    TempDir dir;
+    const std::vector<std::string> names = {"c.-j.6.dat", "c.-l.5.dat", "c.-o.4.dat"};
+    for (const std::string &name : names) {
+        fs::create_directories(dir.path() / "1" / "2");
+        fs::copy_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name,
+                      dir.path() / "1" / "2" / name);
+    }
+    RunResult r = run_tool({dir.path().string(), "16", "-v", "-r", "40"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(updated_chunks(r.err).size(), names.size());
+    for (const std::string &name : names) {
+        const std::string path = dir.file("1/2/" + name);
+        int status = 0;
+        NbtDoc doc = parse_nbt_file(path, &status);
+        ASSERT_EQ(status, NBT_OK) << name;
+        EXPECT_EQ(chunk_shape_problem(doc.get()), "") << name;
+        NbtDoc old = parse_nbt_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name, &status);
+        EXPECT_NE(nbt_tree_difference(doc->root, old->root), "") << name;
+    }
+}
+
+#ifdef LODECAST_MKWORLD_EXE
+
+TEST(MakeWorld, IsDeterministicAndLaidOutByCoordinates) {
+    TempDir a;
+    TempDir b;
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {a.file("w"), "4"}).status, 0);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {b.file("w"), "4"}).status, 0);
+    const FileSnapshot sa = snapshot_files(a.file("w"));
+    const FileSnapshot sb = snapshot_files(b.file("w"));
+    // Chunks -2..1 on both axes; folders hold the coordinates modulo 64.
+    std::vector<std::string> expected;
+    for (const char *x : {"-2", "-1", "0", "1"}) {
+        for (const char *z : {"-2", "-1", "0", "1"}) {
+            auto folder = [](const std::string &v) {
+                return v == "-2" ? std::string("1q") : v == "-1" ? std::string("1r") : v;
+            };
+            expected.push_back(folder(x) + "/" + folder(z) + "/c." + x + "." + z + ".dat");
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> got;
+    for (const auto &[rel, bytes] : sa) {
+        got.push_back(rel);
+        EXPECT_EQ(gunzip_file(a.file("w/" + rel)), gunzip_file(b.file("w/" + rel))) << rel;
+        int status = 0;
+        NbtDoc doc = parse_nbt_file(a.file("w/" + rel), &status);
+        ASSERT_EQ(status, NBT_OK);
+        EXPECT_EQ(chunk_shape_problem(doc.get()), "") << rel;
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(sb.size(), sa.size());
+}
+
+TEST(MakeWorld, CountSeesTheVeinsTheToolAdds) {
+    TempDir dir;
+    const std::string world = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {world, "2"}).status, 0);
+    RunResult before = run_program(LODECAST_MKWORLD_EXE, {"--count", world, "21"});
+    ASSERT_EQ(before.status, 0);
+    EXPECT_EQ(before.out, "0\n"); // the generated terrain holds no lapis
+    RunResult stone = run_program(LODECAST_MKWORLD_EXE, {"--count", world, "1"});
+    EXPECT_GT(std::stoll(stone.out), 4 * 10000);
+
+    RunResult r = run_tool({world, "21", "-vv", "-r", "10"});
+    ASSERT_EQ(r.status, 0);
+    size_t added = 0;
+    for (const std::string &line : lines_of(r.err)) {
+        added += line.rfind("Added block at ", 0) == 0;
+    }
+    RunResult after = run_program(LODECAST_MKWORLD_EXE, {"--count", world, "21"});
+    EXPECT_EQ(after.out, std::to_string(added) + "\n");
+    EXPECT_GT(added, 0u);
+}
+
+#endif
+
+} // namespace
+
+#endif

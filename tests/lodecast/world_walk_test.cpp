@@ -1,0 +1,281 @@
+// The world walk, through the real program: which entries it takes, the
+// two filters, its messages and its exit status.
+#include "support/child_run.h"
+#include "support/temp_dir.h"
+#include "support/world_check.h"
+#include "world_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <sys/stat.h>
+
+#ifdef LODECAST_EXE
+
+namespace {
+
+using namespace world_test;
+
+// A world holding one chunk of each kind the walk must tell apart. Only
+// the chunks of `taken` are proper chunk files at proper places.
+struct MixedWorld {
+    TempDir dir;
+    std::string root = dir.path().string();
+    std::vector<std::string> taken = {"0/0/c.0.0.dat", "0/0/c.0.0.dat.bak", "tmp/1z/c.1.0.dat",
+                                      "z/3/c.-1.3.dat"};
+    std::vector<std::string> skipped = {
+        "0A/0/c.0.0.dat", "Tmp/0/c.0.0.dat",         "1_2/0/c.0.0.dat",   "0/0A/c.0.0.dat",
+        "0/0/C.0.0.dat",  "0/0/c.0.0.DAT",           "0/0/c.0.0",         "0/c.0.0.dat",
+        "c.0.0.dat",      "0/0/c.7.7.dat/c.0.0.dat", "0/0/sub/c.5.5.dat", "0/0/notes.txt"};
+
+    MixedWorld() {
+        for (const std::string &rel : taken) {
+            put_chunk(dir.path(), rel, 0, 0);
+        }
+        for (const std::string &rel : skipped) {
+            if (rel != "0/0/notes.txt") {
+                put_chunk(dir.path(), rel, 0, 0);
+            }
+        }
+        write_file(dir.file("0/0/notes.txt"), {'h', 'i'});
+        write_file(dir.file("1"), {'1'}); // a file at level 1
+    }
+};
+
+TEST(WorldWalk, TakesExactlyTheChunkFilesAtLevelThree) {
+    MixedWorld w;
+    const FileSnapshot before = snapshot_files(w.root);
+    RunResult r = run_tool({w.root, "1", "-v"}); // ore 1: no veins
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    std::vector<std::string> expected = w.taken;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(updated_chunks(r.err), expected);
+    const std::vector<std::string> lines = lines_of(r.err);
+    ASSERT_EQ(lines.size(), w.taken.size() + 2);
+    EXPECT_EQ(lines.front(), "Processing...");
+    EXPECT_EQ(lines.back(), "World updated");
+
+    // Skipped files keep their bytes; taken ones were rewritten with the
+    // same tree.
+    const FileSnapshot after = snapshot_files(w.root);
+    for (const std::string &rel : w.skipped) {
+        EXPECT_EQ(after.at(rel), before.at(rel)) << rel;
+    }
+    for (const std::string &rel : w.taken) {
+        EXPECT_EQ(gunzip_file(w.dir.file(rel)), make_chunk_document(0, 0)) << rel;
+    }
+}
+
+TEST(WorldWalk, EmptyWorld) {
+    TempDir dir;
+    RunResult r = run_tool({dir.path().string(), "16", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nWorld updated\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(WorldWalk, MissingWorldDirectory) {
+    TempDir dir;
+    const std::string missing = dir.file("no-world");
+    RunResult r = run_tool({missing, "16"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Processing...\nCould not open directory " + missing + " - " +
+                         std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(r.out, "");
+
+    // A regular file is no directory either.
+    write_file(dir.file("file"), {'x'});
+    r = run_tool({dir.file("file"), "16"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Processing...\nCould not open directory " + dir.file("file") + " - " +
+                         std::strerror(ENOTDIR) + "\n");
+}
+
+TEST(WorldWalk, EntryThatCannotBeStatedStopsTheWalk) {
+    // A dangling symbolic link: listed, but stat cannot examine it. Its
+    // name would be skipped anyway; it stops the walk all the same.
+    struct Case {
+        const char *link;
+        const char *what;
+    };
+    for (const Case &c : {Case{"zz", "level 1"}, Case{"0/Q_Q", "level 2"},
+                          Case{"0/0/c.9.9.dat", "level 3"}, Case{"0/0/junk", "level 3 junk"}}) {
+        TempDir dir;
+        put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+        fs::create_symlink(dir.file("nowhere"), dir.file(c.link));
+        RunResult r = run_tool({dir.path().string(), "16", "-v"});
+        EXPECT_EQ(r.status, 1) << c.what;
+        const std::string stat_line = "Stat failed on " + dir.file(c.link);
+        const std::vector<std::string> lines = lines_of(r.err);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), "Processing...") << c.what;
+        EXPECT_EQ(lines.back(), stat_line) << c.what;
+        EXPECT_EQ(r.err.find("World updated"), std::string::npos) << c.what;
+    }
+}
+
+TEST(WorldWalk, FolderThatCannotBeOpenedStopsTheWalk) {
+    if (!can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
+    }
+    for (const char *locked : {"0", "0/0"}) {
+        TempDir dir;
+        const std::string world = dir.file("w");
+        put_chunk(world, "0/0/c.0.0.dat", 0, 0);
+        for (const std::string &d : {dir.path().string(), world, world + "/0", world + "/0/0"}) {
+            ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+        }
+        // Owned by root and closed to others: nobody can examine it from
+        // its parent but cannot list it.
+        ASSERT_EQ(chmod((world + "/" + locked).c_str(), 0700), 0);
+        RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, {.as_nobody = true});
+        EXPECT_EQ(r.status, 1) << locked;
+        EXPECT_EQ(r.err, "Processing...\nCould not open directory " + world + "/" + locked + "\n")
+            << locked;
+    }
+}
+
+TEST(WorldWalk, ModificationTimeBoundsAreInclusive) {
+    TempDir dir;
+    set_mtime(put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0), 999);
+    set_mtime(put_chunk(dir.path(), "0/0/c.1.0.dat", 1, 0), 1000);
+    set_mtime(put_chunk(dir.path(), "0/0/c.2.0.dat", 2, 0), 1001);
+    // Beyond 2^31: compared as unsigned 32-bit, so it is "after" 1000.
+    set_mtime(put_chunk(dir.path(), "0/0/c.3.0.dat", 3, 0), 3000000000);
+
+    RunResult before = run_tool({dir.path().string(), "1", "-v", "-mb", "1000"});
+    EXPECT_EQ(before.status, 0);
+    EXPECT_EQ(updated_chunks(before.err),
+              (std::vector<std::string>{"0/0/c.0.0.dat", "0/0/c.1.0.dat"}));
+
+    // The walk rewrote those two: set the times again.
+    set_mtime(dir.file("0/0/c.0.0.dat"), 999);
+    set_mtime(dir.file("0/0/c.1.0.dat"), 1000);
+    RunResult after = run_tool({dir.path().string(), "1", "-v", "-ma", "1000"});
+    EXPECT_EQ(after.status, 0);
+    EXPECT_EQ(updated_chunks(after.err),
+              (std::vector<std::string>{"0/0/c.1.0.dat", "0/0/c.2.0.dat", "0/0/c.3.0.dat"}));
+
+    set_mtime(dir.file("0/0/c.3.0.dat"), 3000000000);
+    RunResult high = run_tool({dir.path().string(), "1", "-v", "-mb", "2999999999"});
+    EXPECT_EQ(updated_chunks(high.err).size(), 3u); // all but c.3.0
+    set_mtime(dir.file("0/0/c.3.0.dat"), 3000000000);
+    high = run_tool({dir.path().string(), "1", "-v", "-ma", "3000000000"});
+    EXPECT_EQ(updated_chunks(high.err), (std::vector<std::string>{"0/0/c.3.0.dat"}));
+}
+
+TEST(WorldWalk, FilteredChunksPrintNothingAndKeepTheirBytes) {
+    TempDir dir;
+    const std::string path = put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+    set_mtime(path, 5000);
+    const Bytes before = read_file(path);
+    RunResult r = run_tool({dir.path().string(), "16", "-vv", "-mb", "4999"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nWorld updated\n");
+    EXPECT_EQ(read_file(path), before);
+}
+
+TEST(WorldWalk, RectangleBoundsAreInclusive) {
+    TempDir dir;
+    const std::vector<std::pair<int, int>> chunks = {{0, 0}, {0, 1},  {1, 0}, {1, 1},
+                                                     {2, 0}, {-1, 0}, {0, 2}, {-1, -1}};
+    auto name = [](int v) { return v < 0 ? "-" + std::to_string(-v) : std::to_string(v); };
+    for (const auto &[x, z] : chunks) {
+        // Folders need not match the coordinates: the filter reads names.
+        put_chunk(dir.path(), "0/0/c." + name(x) + "." + name(z) + ".dat", x, z);
+    }
+    RunResult r = run_tool({dir.path().string(), "1", "-v", "-bb", "0", "0", "1", "1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(updated_chunks(r.err), (std::vector<std::string>{"0/0/c.0.0.dat", "0/0/c.0.1.dat",
+                                                               "0/0/c.1.0.dat", "0/0/c.1.1.dat"}));
+
+    // Corners given the wrong way round are swapped; bounds stay inclusive.
+    r = run_tool({dir.path().string(), "1", "-v", "-bb", "0", "0", "-1", "-1"});
+    EXPECT_EQ(updated_chunks(r.err),
+              (std::vector<std::string>{"0/0/c.-1.-1.dat", "0/0/c.-1.0.dat", "0/0/c.0.0.dat"}));
+}
+
+TEST(WorldWalk, TimeFilterComesBeforeTheRectangle) {
+    TempDir dir;
+    set_mtime(put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0), 100);
+    set_mtime(put_chunk(dir.path(), "0/0/c.5.0.dat", 5, 0), 100);
+    set_mtime(put_chunk(dir.path(), "0/0/c.1.0.dat", 1, 0), 900);
+    RunResult r =
+        run_tool({dir.path().string(), "1", "-v", "-mb", "500", "-bb", "0", "0", "3", "3"});
+    EXPECT_EQ(updated_chunks(r.err), (std::vector<std::string>{"0/0/c.0.0.dat"}));
+}
+
+TEST(WorldWalk, InvalidChunkIsSkippedAndTheWalkGoesOn) {
+    TempDir dir;
+    const std::string bad = dir.file("0/0/c.0.0.dat");
+    fs::create_directories(dir.path() / "0/0");
+    write_gzip_file(bad, NbtBytes().head(10, "").head(10, "Level").end().end().bytes());
+    const Bytes bad_before = read_file(bad);
+
+    RunResult r = run_tool({dir.path().string(), "16", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\n"
+                     "Updating chunk 0/0/c.0.0.dat...\n"
+                     "File \"" +
+                         bad +
+                         "\" is not a valid chunk\n"
+                         "Failed to update chunk.  Skipping...\n"
+                         "World updated\n");
+    EXPECT_EQ(read_file(bad), bad_before);
+
+    // Without -v only the chunk update's own message remains.
+    r = run_tool({dir.path().string(), "16"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\nFile \"" + bad + "\" is not a valid chunk\nWorld updated\n");
+
+    // A file that is no NBT at all fails in the reader instead; the walk
+    // goes on with the next chunk.
+    write_file(bad, {'n', 'o', 't', ' ', 'n', 'b', 't'});
+    put_chunk(dir.path(), "0/1/c.0.1.dat", 0, 1);
+    r = run_tool({dir.path().string(), "1", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(updated_chunks(r.err), (std::vector<std::string>{"0/0/c.0.0.dat", "0/1/c.0.1.dat"}));
+    EXPECT_NE(r.err.find("Failed to update chunk.  Skipping...\n"), std::string::npos);
+    EXPECT_EQ(lines_of(r.err).back(), "World updated");
+}
+
+TEST(WorldWalk, EveryChunkOfABigFolderIsVisitedOnce) {
+    // Each rewrite replaces a file through a new directory entry; the walk
+    // must still see every chunk exactly once.
+    TempDir dir;
+    std::vector<std::string> expected;
+    for (int x = 0; x < 12; ++x) {
+        for (int z = 0; z < 12; ++z) {
+            const std::string rel = "0/0/c." + std::to_string(x) + "." + std::to_string(z) + ".dat";
+            put_chunk(dir.path(), rel, x, z);
+            expected.push_back(rel);
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    RunResult r = run_tool({dir.path().string(), "1", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(updated_chunks(r.err), expected);
+    EXPECT_TRUE(dot_entries(dir.path().string()).empty());
+}
+
+TEST(WorldWalk, PathsLongerThanAnyFixedBuffer) {
+    TempDir dir;
+    fs::path root = dir.path();
+    for (int i = 0; i < 6; ++i) {
+        root /= std::string(60, static_cast<char>('a' + i));
+    }
+    const std::string rel = "0/0/c.0.0.dat";
+    const std::string path = put_chunk(root, rel, 0, 0);
+    ASSERT_GT(path.size(), 380u);
+    RunResult r = run_tool({root.string(), "16", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(updated_chunks(r.err), (std::vector<std::string>{rel}));
+    EXPECT_NE(gunzip_file(path), make_chunk_document(0, 0)); // veins were added
+}
+
+} // namespace
+
+#endif
