@@ -1,0 +1,245 @@
+// The whole-buffer gzip codec: both compressors read each other's output,
+// several members and plain data decode, and every damaged stream is
+// refused.
+#include "nbt/gzip_codec.h"
+#include "nbt/nbt.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+using nbt_detail::ByteBuffer;
+using nbt_detail::gzip_decode;
+using nbt_detail::gzip_encode;
+using nbt_detail::gzip_library;
+
+namespace {
+
+const gzip_library zlib = gzip_library::zlib;
+const gzip_library deflate = gzip_library::libdeflate;
+
+Bytes real_chunk() {
+    return gunzip_file(std::string(LODECAST_TEST_DATA) + "/chunks/c.-j.6.dat");
+}
+
+Bytes noise(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes b(n);
+    for (auto &c : b) {
+        c = static_cast<uint8_t>(gen());
+    }
+    return b;
+}
+
+Bytes encode(const Bytes &in, gzip_library lib) {
+    ByteBuffer out;
+    EXPECT_EQ(gzip_encode(in.data(), in.size(), out, lib), NBT_OK);
+    return Bytes(out.data(), out.data() + out.size());
+}
+
+// The decoded bytes, or the status when decoding fails.
+struct Decoded {
+    int status;
+    Bytes bytes;
+};
+
+Decoded decode(const Bytes &in, gzip_library lib) {
+    ByteBuffer out;
+    int r = gzip_decode(in.data(), in.size(), out, lib);
+    return {r, r == NBT_OK ? Bytes(out.data(), out.data() + out.size()) : Bytes{}};
+}
+
+std::vector<gzip_library> libraries() {
+    std::vector<gzip_library> libs{zlib};
+    if (nbt_detail::libdeflate_available()) {
+        libs.push_back(deflate);
+    }
+    return libs;
+}
+
+Bytes concat(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(GzipCodec, EveryWriterIsReadByEveryReaderWithTheSameBytes) {
+    const std::vector<Bytes> inputs = {
+        {}, {0x0a}, real_chunk(), noise(300000, 1), Bytes(1 << 20, 0x01)};
+    for (gzip_library writer : libraries()) {
+        for (gzip_library reader : libraries()) {
+            for (const Bytes &in : inputs) {
+                Bytes gz = encode(in, writer);
+                ASSERT_GE(gz.size(), 18u);
+                // One gzip member: signature, deflate method.
+                EXPECT_EQ(gz[0], 0x1f);
+                EXPECT_EQ(gz[1], 0x8b);
+                EXPECT_EQ(gz[2], 0x08);
+                Decoded d = decode(gz, reader);
+                ASSERT_EQ(d.status, NBT_OK) << in.size();
+                EXPECT_EQ(d.bytes, in) << "size " << in.size();
+            }
+        }
+    }
+}
+
+TEST(GzipCodec, OutputDecodesWithAPlainGzipReader) {
+    TempDir dir;
+    Bytes in = real_chunk();
+    for (gzip_library lib : libraries()) {
+        std::string path = dir.file("c.0.0.dat");
+        write_file(path, encode(in, lib));
+        EXPECT_EQ(gunzip_file(path), in);
+    }
+}
+
+TEST(GzipCodec, LibdeflateCompressesAboutAsWellAsZlib) {
+    if (!nbt_detail::libdeflate_available()) {
+        GTEST_SKIP() << "built without libdeflate";
+    }
+    Bytes in = real_chunk();
+    double z = static_cast<double>(encode(in, zlib).size());
+    double d = static_cast<double>(encode(in, deflate).size());
+    EXPECT_LT(d, z * 1.05);
+}
+
+TEST(GzipCodec, ConcatenatedMembersDecodeToTheirConcatenation) {
+    Bytes a = real_chunk();
+    Bytes b = noise(5000, 2);
+    Bytes empty;
+    for (gzip_library reader : libraries()) {
+        for (gzip_library writer : libraries()) {
+            Bytes gz = concat(concat(encode(a, writer), encode(empty, zlib)), encode(b, writer));
+            Decoded d = decode(gz, reader);
+            ASSERT_EQ(d.status, NBT_OK);
+            EXPECT_EQ(d.bytes, concat(a, b));
+        }
+    }
+}
+
+TEST(GzipCodec, DecodingAppendsToWhatTheBufferHolds) {
+    Bytes in = noise(1000, 3);
+    for (gzip_library lib : libraries()) {
+        ByteBuffer out;
+        ASSERT_TRUE(out.append("ab", 2));
+        Bytes gz = encode(in, lib);
+        ASSERT_EQ(gzip_decode(gz.data(), gz.size(), out, lib), NBT_OK);
+        ASSERT_EQ(out.size(), 1002u);
+        EXPECT_EQ(Bytes(out.data() + 2, out.data() + out.size()), in);
+        EXPECT_EQ(out.data()[0], 'a');
+    }
+}
+
+TEST(GzipCodec, DataWithoutTheSignatureIsPlain) {
+    const std::vector<Bytes> plain = {
+        {}, {0x1f}, {0x0a, 0x00, 0x00, 0x00}, {0x1f, 0x8c, 0x08}, noise(4096, 4)};
+    for (gzip_library lib : libraries()) {
+        for (const Bytes &in : plain) {
+            if (in.size() >= 2 && in[0] == 0x1f && in[1] == 0x8b) {
+                continue;
+            }
+            Decoded d = decode(in, lib);
+            ASSERT_EQ(d.status, NBT_OK);
+            EXPECT_EQ(d.bytes, in);
+        }
+    }
+}
+
+TEST(GzipCodec, BytesAfterTheLastMemberAreIgnoredUnlessTheyStartAnother) {
+    Bytes in = real_chunk();
+    for (gzip_library lib : libraries()) {
+        Bytes gz = encode(in, lib);
+        for (const Bytes &tail : std::vector<Bytes>{{0x00}, {0x1f}, {'x', 'y', 'z'}}) {
+            Decoded d = decode(concat(gz, tail), lib);
+            ASSERT_EQ(d.status, NBT_OK);
+            EXPECT_EQ(d.bytes, in);
+        }
+        // A second signature promises another member; garbage after it is
+        // a corrupt member.
+        EXPECT_EQ(decode(concat(gz, {0x1f, 0x8b, 0x00, 0x00}), lib).status, NBT_ERR);
+    }
+}
+
+TEST(GzipCodec, EveryCutShortStreamIsRefused) {
+    Bytes in = real_chunk();
+    for (gzip_library writer : libraries()) {
+        Bytes gz = encode(in, writer);
+        for (gzip_library reader : libraries()) {
+            // Prefixes of one byte are plain data (a lone 1f is no
+            // signature); every longer one is a cut-short member.
+            for (size_t len = 2; len < gz.size(); ++len) {
+                Bytes cut(gz.begin(), gz.begin() + static_cast<std::ptrdiff_t>(len));
+                ASSERT_EQ(decode(cut, reader).status, NBT_ERR) << "length " << len;
+            }
+            // A cut-short second member too.
+            Bytes two = concat(gz, gz);
+            two.resize(two.size() - 3);
+            EXPECT_EQ(decode(two, reader).status, NBT_ERR);
+        }
+    }
+}
+
+TEST(GzipCodec, DamagedChecksumLengthOrHeaderIsRefused) {
+    Bytes in = real_chunk();
+    struct Damage {
+        const char *what;
+        size_t from_end; // 0: position counted from the start instead
+        size_t at;
+    };
+    const Damage damages[] = {
+        {"crc", 8, 0},    {"length", 4, 0},        {"length top byte", 1, 0},
+        {"method", 0, 2}, {"reserved flag", 0, 3}, {"deflate data", 0, 40},
+    };
+    for (gzip_library writer : libraries()) {
+        Bytes gz = encode(in, writer);
+        for (gzip_library reader : libraries()) {
+            for (const Damage &d : damages) {
+                Bytes bad = gz;
+                size_t pos = d.from_end != 0 ? bad.size() - d.from_end : d.at;
+                bad[pos] ^= d.at == 3 ? 0x80 : 0x01;
+                EXPECT_EQ(decode(bad, reader).status, NBT_ERR) << d.what;
+            }
+        }
+    }
+}
+
+TEST(GzipCodec, ReadingAFile) {
+    TempDir dir;
+    Bytes in = real_chunk();
+    std::string gz = dir.file("gz.dat");
+    std::string plain = dir.file("plain.dat");
+    write_file(gz, encode(in, zlib));
+    write_file(plain, in);
+    for (const std::string &path : {gz, plain}) {
+        ByteBuffer out;
+        ASSERT_EQ(nbt_detail::read_gzip_file(path.c_str(), out), NBT_OK);
+        EXPECT_EQ(Bytes(out.data(), out.data() + out.size()), in);
+    }
+    ByteBuffer out;
+    EXPECT_EQ(nbt_detail::read_gzip_file(dir.file("missing").c_str(), out), NBT_EGZ);
+    EXPECT_EQ(nbt_detail::read_gzip_file(dir.path().c_str(), out), NBT_ERR);
+    // The reused per-thread buffer must not carry one file into the next.
+    write_file(plain, {0x01, 0x02});
+    ByteBuffer small;
+    ASSERT_EQ(nbt_detail::read_gzip_file(plain.c_str(), small), NBT_OK);
+    EXPECT_EQ(Bytes(small.data(), small.data() + small.size()), (Bytes{0x01, 0x02}));
+}
+
+TEST(GzipCodec, WholeFileReadTakesEveryByte) {
+    TempDir dir;
+    for (size_t n : {size_t{0}, size_t{1}, size_t{4095}, size_t{4096}, size_t{200001}}) {
+        Bytes in = noise(n, static_cast<uint32_t>(n));
+        std::string path = dir.file("f");
+        write_file(path, in);
+        ByteBuffer out;
+        ASSERT_EQ(nbt_detail::read_whole_file(path.c_str(), out), NBT_OK);
+        EXPECT_EQ(Bytes(out.data(), out.data() + out.size()), in);
+    }
+}
+
+} // namespace
