@@ -1,0 +1,264 @@
+#include "lodecast/chunk_runner.h"
+
+#include "lodecast/chunk.h"
+#include "lodecast/chunk_update.h"
+#include "lodecast/output.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Where a chunk stands. Only the thread that owns the stage touches the
+// job's tree: a worker while loading or storing, the walk's thread while
+// processing; the hand-over happens under the pool's lock.
+enum class stage { loading, loaded, storing, done };
+
+} // namespace
+
+struct chunk_runner::job {
+    std::string file;
+    std::string messages;
+    dev_t dev;
+    ino_t ino;
+    dev_t dir_dev;
+    ino_t dir_ino;
+    stage at = stage::loading;
+    chunk_status loaded = chunk_status::ok;
+    chunk_status stored = chunk_status::ok;
+    nbt_file_ptr nf;
+};
+
+namespace {
+
+void print_failure(chunk_status status, const std::string &file, const options *opt) {
+    report_chunk_status(status, file.c_str());
+    if (opt->set & OPT_VERBOSE) {
+        out_printf("Failed to update chunk.  Skipping...\n");
+    }
+}
+
+} // namespace
+
+struct chunk_runner::pool {
+    explicit pool(size_t window_size) : cap(window_size) {}
+
+    ~pool() {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            stopping = true;
+        }
+        work_cv.notify_all();
+        for (std::thread &t : workers) {
+            t.join();
+        }
+    }
+
+    void work() {
+        for (;;) {
+            job *j;
+            stage at;
+            {
+                std::unique_lock<std::mutex> lock(m);
+                work_cv.wait(lock, [this] { return stopping || !tasks.empty(); });
+                if (tasks.empty()) {
+                    return;
+                }
+                j = tasks.front();
+                tasks.pop_front();
+                at = j->at;
+            }
+            stage next;
+            if (at == stage::loading) {
+                j->loaded = load_chunk(j->file.c_str(), &j->nf);
+                next = stage::loaded;
+            } else {
+                j->stored = store_chunk(j->nf.get(), j->file.c_str());
+                j->nf.reset(); // the tree is not needed any more
+                next = stage::done;
+            }
+            {
+                std::lock_guard<std::mutex> lock(m);
+                j->at = next;
+            }
+            done_cv.notify_one();
+        }
+    }
+
+    void submit(job *j, stage at) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            j->at = at;
+            tasks.push_back(j);
+        }
+        work_cv.notify_one();
+    }
+
+    void mark_done(job *j) {
+        std::lock_guard<std::mutex> lock(m);
+        j->at = stage::done;
+    }
+
+    // true when a chunk still on its way has the identity (dev, ino), as
+    // file (dir false) or as the folder it lies in (dir true).
+    bool pending(dev_t dev, ino_t ino, bool dir) {
+        std::lock_guard<std::mutex> lock(m);
+        for (const auto &j : window) {
+            if (j->at != stage::done &&
+                (dir ? j->dir_dev == dev && j->dir_ino == ino : j->dev == dev && j->ino == ino)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::mutex m;
+    std::condition_variable work_cv; // a task was queued, or stopping
+    std::condition_variable done_cv; // a worker finished a stage
+    std::deque<job *> tasks;
+    bool stopping = false;
+    std::vector<std::thread> workers;
+
+    // Chunks in walk order, from the oldest still unprinted; the first
+    // next_process of them have been processed.
+    std::deque<std::unique_ptr<job>> window;
+    size_t next_process = 0;
+    size_t cap;
+    dev_t dir_dev = 0;
+    ino_t dir_ino = 0;
+};
+
+chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
+    : ore_id_(ore_id), opt_(opt) {
+    if (threads < 2) {
+        return;
+    }
+    pool_ = std::make_unique<pool>(2 * static_cast<size_t>(threads) + 2);
+    for (int i = 0; i < threads; ++i) {
+        try {
+            pool_->workers.emplace_back([p = pool_.get()] { p->work(); });
+        } catch (const std::system_error &) {
+            break; // run with the workers that did start
+        }
+    }
+    if (pool_->workers.empty()) {
+        pool_.reset();
+    }
+}
+
+chunk_runner::~chunk_runner() {
+    finish();
+}
+
+void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
+                         const struct stat &st) {
+    if (!pool_) {
+        if (opt_->set & OPT_VERBOSE) {
+            out_printf("Updating chunk %s...\n", rel_path.c_str());
+        }
+        if (update_chunk(file.c_str(), ore_id_, opt_) != 0 && (opt_->set & OPT_VERBOSE)) {
+            out_printf("Failed to update chunk.  Skipping...\n");
+        }
+        return;
+    }
+    // The same file reached a second time (through a linked folder) must be
+    // read after the first update has written it.
+    if (pool_->pending(st.st_dev, st.st_ino, false)) {
+        finish();
+    }
+    while (pool_->window.size() >= pool_->cap) {
+        pump(true);
+    }
+    auto j = std::make_unique<job>();
+    j->file = file;
+    j->dev = st.st_dev;
+    j->ino = st.st_ino;
+    j->dir_dev = pool_->dir_dev;
+    j->dir_ino = pool_->dir_ino;
+    if (opt_->set & OPT_VERBOSE) {
+        output_capture capture(&j->messages);
+        out_printf("Updating chunk %s...\n", rel_path.c_str());
+    }
+    job *raw = j.get();
+    {
+        std::lock_guard<std::mutex> lock(pool_->m);
+        pool_->window.push_back(std::move(j));
+    }
+    pool_->submit(raw, stage::loading);
+    pump(false);
+}
+
+void chunk_runner::entering_directory(const struct stat &st) {
+    if (!pool_) {
+        return;
+    }
+    if (pool_->pending(st.st_dev, st.st_ino, true)) {
+        finish();
+    }
+    pool_->dir_dev = st.st_dev;
+    pool_->dir_ino = st.st_ino;
+}
+
+void chunk_runner::finish() {
+    if (!pool_) {
+        return;
+    }
+    while (!pool_->window.empty()) {
+        pump(true);
+    }
+}
+
+void chunk_runner::pump(bool wait) {
+    pool &p = *pool_;
+    std::unique_lock<std::mutex> lock(p.m);
+    for (;;) {
+        bool progress = false;
+        // The ordered stage: validation and veins, strictly in walk order.
+        while (p.next_process < p.window.size() && p.window[p.next_process]->at == stage::loaded) {
+            job *j = p.window[p.next_process].get();
+            ++p.next_process;
+            lock.unlock();
+            process(j);
+            lock.lock();
+            progress = true;
+        }
+        // Print finished chunks, oldest first, as soon as nothing before
+        // them is pending.
+        while (!p.window.empty() && p.window.front()->at == stage::done) {
+            std::unique_ptr<job> j = std::move(p.window.front());
+            p.window.pop_front();
+            --p.next_process;
+            lock.unlock();
+            out_write(j->messages);
+            if (j->stored != chunk_status::ok) {
+                print_failure(j->stored, j->file, opt_);
+            }
+            j.reset();
+            lock.lock();
+            progress = true;
+        }
+        if (progress || !wait) {
+            return;
+        }
+        p.done_cv.wait(lock);
+    }
+}
+
+void chunk_runner::process(job *j) {
+    output_capture capture(&j->messages);
+    chunk_status status = j->loaded;
+    if (status == chunk_status::ok) {
+        status = process_chunk(j->nf.get(), ore_id_, opt_);
+    }
+    if (status == chunk_status::ok) {
+        pool_->submit(j, stage::storing);
+        return;
+    }
+    j->nf.reset();
+    print_failure(status, j->file, opt_);
+    pool_->mark_done(j);
+}

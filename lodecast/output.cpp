@@ -1,0 +1,49 @@
+#include "lodecast/output.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+thread_local std::string *capture_target = nullptr;
+
+} // namespace
+
+void out_printf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (capture_target == nullptr) {
+        std::vfprintf(stderr, format, args);
+        va_end(args);
+        return;
+    }
+    char small[256];
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        capture_target->append(small, static_cast<size_t>(n));
+    } else if (n > 0) {
+        // Long messages (paths) are formatted a second time at full size.
+        const size_t old = capture_target->size();
+        capture_target->resize(old + static_cast<size_t>(n) + 1);
+        std::vsnprintf(capture_target->data() + old, static_cast<size_t>(n) + 1, format, again);
+        capture_target->resize(old + static_cast<size_t>(n));
+    }
+    va_end(again);
+}
+
+output_capture::output_capture(std::string *buffer) : previous_(capture_target) {
+    capture_target = buffer;
+}
+
+output_capture::~output_capture() {
+    capture_target = previous_;
+}
+
+void out_write(const std::string &text) {
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+}

@@ -1,0 +1,29 @@
+// The one way the tool prints its messages, so that a run over several
+// threads can hold each chunk's messages back and print them in walk order.
+#ifndef LODECAST_OUTPUT_H
+#define LODECAST_OUTPUT_H
+
+#include <string>
+
+// printf-style message on standard error, or appended to the buffer that
+// this thread is capturing into (see output_capture). Nothing is returned.
+void out_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// While alive, out_printf calls on the creating thread append to *buffer
+// instead of printing; a null buffer prints directly. Nests: the previous
+// target comes back when it ends.
+class output_capture {
+  public:
+    explicit output_capture(std::string *buffer);
+    ~output_capture();
+    output_capture(const output_capture &) = delete;
+    output_capture &operator=(const output_capture &) = delete;
+
+  private:
+    std::string *previous_;
+};
+
+// Writes the bytes of text to standard error as they are.
+void out_write(const std::string &text);
+
+#endif
