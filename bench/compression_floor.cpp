@@ -52,8 +52,8 @@ bool write_all(int fd, const unsigned char *p, size_t n) {
 }
 
 bool rewrite(const std::string &path, ByteBuffer &plain, ByteBuffer &packed) {
-    plain.grow_size(0 - plain.size());
-    packed.grow_size(0 - packed.size());
+    plain.clear();
+    packed.clear();
     if (nbt_detail::read_gzip_file(path.c_str(), plain) != NBT_OK ||
         nbt_detail::gzip_encode(plain.data(), plain.size(), packed) != NBT_OK) {
         return false;

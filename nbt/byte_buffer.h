@@ -39,6 +39,17 @@ class ByteBuffer {
         return true;
     }
 
+    // Empties the buffer and keeps its block for reuse.
+    void clear() { size_ = 0; }
+
+    // Empties the buffer and gives its block back.
+    void release_memory() {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        cap_ = 0;
+    }
+
     // Bytes past size() up to capacity() may be filled directly and then
     // counted with grow_size.
     unsigned char *spare() { return data_ + size_; }

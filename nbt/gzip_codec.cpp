@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,10 +20,6 @@ constexpr size_t min_member = 20;
 // Decompressed sizes above this are not trusted as a first guess, so a
 // corrupt trailer cannot make one file reserve gigabytes up front.
 constexpr uint32_t max_size_hint = 64u << 20;
-
-// Reused buffer of compressed file bytes; dropped after an unusually large
-// file so that one such file does not pin its size for the rest of a run.
-constexpr size_t max_kept_input = 4u << 20;
 
 bool starts_member(const unsigned char *p, size_t n) {
     return n >= 2 && p[0] == 0x1f && p[1] == 0x8b;
@@ -147,19 +142,13 @@ int read_whole_file(const char *path, ByteBuffer &out) {
 }
 
 int read_gzip_file(const char *path, ByteBuffer &out) {
-    thread_local std::optional<ByteBuffer> raw;
-    if (!raw) {
-        raw.emplace();
-    }
-    // Back to empty, keeping the block (unsigned arithmetic wraps to 0).
-    raw->grow_size(0 - raw->size());
-    int r = read_whole_file(path, *raw);
+    thread_local ByteBuffer raw;
+    raw.clear();
+    int r = read_whole_file(path, raw);
     if (r == NBT_OK) {
-        r = gzip_decode(raw->data(), raw->size(), out);
+        r = gzip_decode(raw.data(), raw.size(), out);
     }
-    if (raw->capacity() > max_kept_input) {
-        raw.reset();
-    }
+    release_if_large(raw);
     return r;
 }
 

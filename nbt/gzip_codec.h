@@ -52,6 +52,15 @@ int read_whole_file(const char *path, ByteBuffer &out);
 // gzip_decode.
 int read_gzip_file(const char *path, ByteBuffer &out);
 
+// Gives back the block of a per-thread buffer that an unusually large file
+// made big, so that one such file does not pin its size for the rest of a
+// run; a chunk-sized block is kept for reuse.
+inline void release_if_large(ByteBuffer &buf) {
+    if (buf.capacity() > (size_t{4} << 20)) {
+        buf.release_memory();
+    }
+}
+
 } // namespace nbt_detail
 
 #endif

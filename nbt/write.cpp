@@ -1,17 +1,34 @@
 // Writing a whole document: the tree is checked, serialised into memory and
 // compressed before the disk is touched, and the file is then replaced in
-// one step, so a failure at any point leaves the old file as it was.
+// one step, so a failure at any point leaves the old file as it was. Both
+// buffers are kept per thread and reused for the next document.
 
 #include "nbt/atomic_file.h"
 #include "nbt/byte_buffer.h"
+#include "nbt/gzip_codec.h"
 #include "nbt/nbt.h"
 #include "nbt/write_check.h"
-#include "nbt/write_gzip.h"
 #include "nbt/writer.h"
 
 using nbt_detail::ByteBuffer;
 using nbt_detail::MemorySink;
 using nbt_detail::Writer;
+
+namespace {
+
+// Serialises root (size bytes) into raw and its gzip member into gz.
+int compress_tree(const nbt_tag *root, size_t size, ByteBuffer &raw, ByteBuffer &gz) {
+    if (!raw.reserve(size)) {
+        return NBT_EMEM;
+    }
+    MemorySink sink(raw);
+    if (Writer<MemorySink>(sink).tag(root) != size) {
+        return NBT_ERR;
+    }
+    return nbt_detail::gzip_encode(raw.data(), raw.size(), gz);
+}
+
+} // namespace
 
 extern "C" {
 
@@ -23,20 +40,16 @@ int nbt_write(nbt_file *nbt, const char *filename) {
     if (size < 0) {
         return NBT_ERR;
     }
-    ByteBuffer raw;
-    if (!raw.reserve(static_cast<size_t>(size))) {
-        return NBT_EMEM;
+    thread_local ByteBuffer raw;
+    thread_local ByteBuffer gz;
+    raw.clear();
+    gz.clear();
+    int r = compress_tree(nbt->root, static_cast<size_t>(size), raw, gz);
+    if (r == NBT_OK) {
+        r = nbt_detail::replace_file(filename, gz.data(), gz.size());
     }
-    MemorySink sink(raw);
-    if (Writer<MemorySink>(sink).tag(nbt->root) != static_cast<size_t>(size)) {
-        return NBT_ERR;
-    }
-    ByteBuffer gz;
-    int r = nbt_detail::gzip_compress(raw.data(), raw.size(), gz);
-    if (r != NBT_OK) {
-        return r;
-    }
-    r = nbt_detail::replace_file(filename, gz.data(), gz.size());
+    nbt_detail::release_if_large(raw);
+    nbt_detail::release_if_large(gz);
     return r != NBT_OK ? r : static_cast<int>(size);
 }
 
