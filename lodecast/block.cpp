@@ -1,6 +1,7 @@
 #include "lodecast/block.h"
 
 #include "lodecast/ore.h"
+#include "lodecast/output.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +69,7 @@ void update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z,
     }
     arr->content[pos.index] = static_cast<unsigned char>(id & 0xFF);
     if (opt->set & OPT_VERY_VERBOSE) {
-        std::fprintf(stderr, "Added block at %d,%d,%d\n", x, y, z);
+        out_printf("Added block at %d,%d,%d\n", x, y, z);
     }
     // A missing or short data array leaves the nibble unwritten rather than
     // writing outside it; the chunk update decides what such a chunk means.

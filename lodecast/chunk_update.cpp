@@ -2,6 +2,7 @@
 
 #include "lodecast/chunk.h"
 #include "lodecast/ore.h"
+#include "lodecast/output.h"
 
 #include <cstdio>
 #include <utility>
@@ -79,16 +80,16 @@ void report_chunk_status(chunk_status status, const char *file) {
     case chunk_status::ok:
         break;
     case chunk_status::init_failed:
-        std::fprintf(stderr, "nbt_init(): Failed. Get some RAM\n");
+        out_printf("nbt_init(): Failed. Get some RAM\n");
         break;
     case chunk_status::parse_failed:
-        std::fprintf(stderr, "nbt_parse(): Failed - RAM?\n");
+        out_printf("nbt_parse(): Failed - RAM?\n");
         break;
     case chunk_status::invalid:
-        std::fprintf(stderr, "File \"%s\" is not a valid chunk\n", file);
+        out_printf("File \"%s\" is not a valid chunk\n", file);
         break;
     case chunk_status::write_failed:
-        std::fprintf(stderr, "nbt_write(): Failed - chunk left unchanged\n");
+        out_printf("nbt_write(): Failed - chunk left unchanged\n");
         break;
     }
 }
@@ -130,12 +131,12 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
 
     const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
     if (trace) {
-        std::fprintf(stderr, "Generating %d (rounds %d, min %d, max %d, size %d)\n", ore_id,
-                     opt->rounds, opt->min_depth, opt->max_depth, opt->size);
+        out_printf("Generating %d (rounds %d, min %d, max %d, size %d)\n", ore_id, opt->rounds,
+                   opt->min_depth, opt->max_depth, opt->size);
     }
     for (int32_t i = 0; i < opt->rounds; ++i) {
         if (trace) {
-            std::fprintf(stderr, "Generating round %d...\n", i);
+            out_printf("Generating round %d...\n", i);
         }
         gen_ore(arr, dat, ore_id, opt);
     }

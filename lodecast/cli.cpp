@@ -1,9 +1,11 @@
 #include "lodecast/cli.h"
 
 #include "lodecast/number.h"
+#include "lodecast/output.h"
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -33,6 +35,10 @@ struct option_spec {
 };
 
 void read_none(char **, options *) {}
+
+int32_t clamp_threads(int32_t n) {
+    return n < 1 ? 1 : (n > max_threads ? max_threads : n);
+}
 
 void read_bbox(char **vals, options *opt) {
     read_signed(vals[0], &opt->x1);
@@ -82,39 +88,51 @@ constexpr option_spec option_table[] = {
      }},
     {"-v", OPT_VERBOSE, 0, read_none},
     {"-vv", OPT_VERBOSE | OPT_VERY_VERBOSE, 0, read_none},
+    // Beyond the usage text: threads and a fixed seed.
+    {"-j", OPT_THREADS, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->threads);
+         o->threads = clamp_threads(o->threads);
+     }},
+    {"-seed", OPT_SEED, 1, [](char **v, options *o) { read_unsigned(v[0], &o->seed); }},
 };
 
 } // namespace
 
+int32_t default_threads() {
+    unsigned n = std::thread::hardware_concurrency();
+    return clamp_threads(n > static_cast<unsigned>(max_threads) ? max_threads
+                                                                : static_cast<int32_t>(n));
+}
+
 void print_usage(const char *name) {
-    std::fprintf(stderr, "Usage: %s <world dir> <ore_id> [options]\n", name);
-    std::fprintf(stderr, "Ore IDs:\n");
-    std::fprintf(stderr, "    16 = Coal, 15 = Iron, 14 = Gold, 73 = Redstone, 56 = Diamond, "
-                         "21 = Lapis\n");
-    std::fprintf(stderr, "Options:\n");
-    std::fprintf(stderr, "    -r <num>    : Number of rounds ore is generated per chunk\n");
-    std::fprintf(stderr, "    -mn <num>   : Minimum depth ore is generated (0-127)\n");
-    std::fprintf(stderr, "    -mx <num>   : Maximum depth ore is generated (0-127)\n");
-    std::fprintf(stderr, "    -s <num>    : Size of ore deposit (0-63) -- Defaults:\n");
-    std::fprintf(stderr,
-                 "                  Coal = 16, Iron/Gold = 8, Redstone/Diamond/Lapis = 7\n");
-    std::fprintf(stderr, "    -mb <time>  : Only update chunks modified before time (as unix "
-                         "timestamp)\n");
-    std::fprintf(stderr, "    -ma <time>  : Only update chunks modified after time (as unix "
-                         "timestamp)\n");
-    std::fprintf(stderr, "    -oo         : Take precedence over all existing ores\n");
-    std::fprintf(stderr, "    -ob         : Take precedence over all existing blocks (excluding "
-                         "air)\n");
-    std::fprintf(stderr, "    -oa         : Take precedence over all existing blocks (including "
-                         "air)\n");
-    std::fprintf(stderr, "    -bb <x1> <y1> <x2> <y2>\n");
-    std::fprintf(stderr, "                : Only update chunks with coordinates bounded by the "
-                         "rectangle\n");
-    std::fprintf(stderr, "                  by (x1, y1) and (x2, y2), given as decimal chunk "
-                         "coordinates\n");
-    std::fprintf(stderr, "    -d <num>    : Set block-specific data values (0-15)\n");
-    std::fprintf(stderr, "    -v          : Verbose output\n");
-    std::fprintf(stderr, "    -vv         : Very verbose output\n");
+    out_printf("Usage: %s <world dir> <ore_id> [options]\n", name);
+    out_printf("Ore IDs:\n");
+    out_printf("    16 = Coal, 15 = Iron, 14 = Gold, 73 = Redstone, 56 = Diamond, "
+               "21 = Lapis\n");
+    out_printf("Options:\n");
+    out_printf("    -r <num>    : Number of rounds ore is generated per chunk\n");
+    out_printf("    -mn <num>   : Minimum depth ore is generated (0-127)\n");
+    out_printf("    -mx <num>   : Maximum depth ore is generated (0-127)\n");
+    out_printf("    -s <num>    : Size of ore deposit (0-63) -- Defaults:\n");
+    out_printf("                  Coal = 16, Iron/Gold = 8, Redstone/Diamond/Lapis = 7\n");
+    out_printf("    -mb <time>  : Only update chunks modified before time (as unix "
+               "timestamp)\n");
+    out_printf("    -ma <time>  : Only update chunks modified after time (as unix "
+               "timestamp)\n");
+    out_printf("    -oo         : Take precedence over all existing ores\n");
+    out_printf("    -ob         : Take precedence over all existing blocks (excluding "
+               "air)\n");
+    out_printf("    -oa         : Take precedence over all existing blocks (including "
+               "air)\n");
+    out_printf("    -bb <x1> <y1> <x2> <y2>\n");
+    out_printf("                : Only update chunks with coordinates bounded by the "
+               "rectangle\n");
+    out_printf("                  by (x1, y1) and (x2, y2), given as decimal chunk "
+               "coordinates\n");
+    out_printf("    -d <num>    : Set block-specific data values (0-15)\n");
+    out_printf("    -v          : Verbose output\n");
+    out_printf("    -vv         : Very verbose output\n");
 }
 
 void parse_options(int argc, char **argv, options *opt) {

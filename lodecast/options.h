@@ -21,6 +21,8 @@ enum : uint32_t {
     OPT_DATA = 0x1000,
     OPT_VERBOSE = 0x2000,
     OPT_VERY_VERBOSE = 0x4000,
+    OPT_THREADS = 0x8000,
+    OPT_SEED = 0x10000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -38,6 +40,10 @@ struct options {
     int32_t x2;
     int32_t y2;
     int32_t data;
+    // Worker threads for the chunk files (-j; 1 is the plain sequential
+    // run), and the generator's seed (-seed; the clock's by default).
+    int32_t threads;
+    uint32_t seed;
 };
 
 struct ore_record {

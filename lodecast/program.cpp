@@ -3,6 +3,7 @@
 #include "lodecast/cli.h"
 #include "lodecast/number.h"
 #include "lodecast/options.h"
+#include "lodecast/output.h"
 #include "lodecast/random.h"
 #include "lodecast/world.h"
 
@@ -19,19 +20,25 @@ int run_lodecast(int argc, char **argv) {
 
     // Seeded on every run before the arguments are looked at, so a usage
     // error still consumes the same start-up steps.
-    ore_srand(static_cast<uint32_t>(std::time(nullptr)));
+    const auto clock_seed = static_cast<uint32_t>(std::time(nullptr));
+    ore_srand(clock_seed);
+    opt.threads = default_threads();
+    opt.seed = clock_seed;
 
     if (argc < 3) {
         print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "lodecast");
         return 1;
     }
     if (!parse_decimal(argv[2], &ore_id)) {
-        std::fprintf(stderr, "Ore ID has to be a number\n");
+        out_printf("Ore ID has to be a number\n");
         return 1;
     }
     ore_id %= 256; // truncating: -300 gives -44
 
     parse_options(argc, argv, &opt);
+    if (opt.set & OPT_SEED) {
+        ore_srand(opt.seed); // -seed: a reproducible run
+    }
     apply_ore_defaults(ore_id, &opt);
     return update_all_chunks(argv[1], static_cast<int16_t>(ore_id), &opt);
 }

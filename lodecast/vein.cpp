@@ -1,4 +1,5 @@
 #include "lodecast/ore.h"
+#include "lodecast/output.h"
 #include "lodecast/random.h"
 
 #include <cmath>
@@ -54,16 +55,16 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
     const float y_scale = draw_scale();
     const float z_scale = draw_scale();
     if (trace) {
-        std::fprintf(stderr, "Selected scale: %f, %f, %f\n", static_cast<double>(x_scale),
-                     static_cast<double>(y_scale), static_cast<double>(z_scale));
+        out_printf("Selected scale: %f, %f, %f\n", static_cast<double>(x_scale),
+                   static_cast<double>(y_scale), static_cast<double>(z_scale));
     }
 
     const float x_len = static_cast<float>((ore_size / 8.0) * x_scale);
     const float z_len = static_cast<float>((ore_size / 8.0) * z_scale);
     const float y_len = static_cast<float>((ore_size / 16.0 + 2.0) * y_scale);
     if (trace) {
-        std::fprintf(stderr, "Selected length: %f, %f, %f\n", static_cast<double>(x_len),
-                     static_cast<double>(y_len), static_cast<double>(z_len));
+        out_printf("Selected length: %f, %f, %f\n", static_cast<double>(x_len),
+                   static_cast<double>(y_len), static_cast<double>(z_len));
     }
 
     // The x and z moduli leave room for the extent so the vein stays inside
@@ -79,8 +80,8 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
     const float ypos = static_cast<float>(
         (static_cast<double>(draw_mod(ore_rand(), y_mod)) / 1000.0 + ore_min) + 2.0);
     if (trace) {
-        std::fprintf(stderr, "Selected initial position: %f, %f, %f\n", static_cast<double>(xpos),
-                     static_cast<double>(ypos), static_cast<double>(zpos));
+        out_printf("Selected initial position: %f, %f, %f\n", static_cast<double>(xpos),
+                   static_cast<double>(ypos), static_cast<double>(zpos));
     }
 
     const int32_t sample_size = 2 * int32_t{ore_size};

@@ -1,7 +1,8 @@
 #include "lodecast/world.h"
 
-#include "lodecast/chunk.h"
 #include "lodecast/chunk_name.h"
+#include "lodecast/chunk_runner.h"
+#include "lodecast/output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -59,15 +60,18 @@ bool passes_bbox_filter(const char *name, const options *opt) {
     return cc.x >= opt->x1 && cc.x <= opt->x2 && cc.y >= opt->y1 && cc.y <= opt->y2;
 }
 
-// Walk one level-2 directory. false when an entry could not be examined
-// (reported); the caller then closes its own streams and stops.
-bool update_chunk_dir(const std::string &dir_path, const std::string &rel_dir, int16_t ore_id,
-                      const options *opt) {
+// Walk one level-2 directory (st is its status). false when an entry could
+// not be examined (reported); the caller then closes its own streams and
+// stops.
+bool update_chunk_dir(const std::string &dir_path, const struct stat &dir_st,
+                      const std::string &rel_dir, chunk_runner &runner, const options *opt) {
     std::vector<std::string> names;
     {
+        runner.entering_directory(dir_st);
         dir_ptr fld(opendir(dir_path.c_str()));
         if (!fld) {
-            std::fprintf(stderr, "Could not open directory %s\n", dir_path.c_str());
+            runner.finish(); // chunks before the failure come first
+            out_printf("Could not open directory %s\n", dir_path.c_str());
             return false;
         }
         names = list_names(fld.get());
@@ -76,7 +80,8 @@ bool update_chunk_dir(const std::string &dir_path, const std::string &rel_dir, i
         const std::string file = dir_path + "/" + name;
         struct stat st;
         if (stat(file.c_str(), &st) != 0) {
-            std::fprintf(stderr, "Stat failed on %s\n", file.c_str());
+            runner.finish(); // chunks before the failure come first
+            out_printf("Stat failed on %s\n", file.c_str());
             return false;
         }
         if (!is_regular(st) || !check_chunkname(name.c_str())) {
@@ -85,59 +90,70 @@ bool update_chunk_dir(const std::string &dir_path, const std::string &rel_dir, i
         if (!passes_time_filter(st, opt) || !passes_bbox_filter(name.c_str(), opt)) {
             continue;
         }
-        if (opt->set & OPT_VERBOSE) {
-            std::fprintf(stderr, "Updating chunk %s/%s...\n", rel_dir.c_str(), name.c_str());
-        }
-        if (update_chunk(file.c_str(), ore_id, opt) != 0 && (opt->set & OPT_VERBOSE)) {
-            std::fprintf(stderr, "Failed to update chunk.  Skipping...\n");
-        }
+        runner.chunk(file, rel_dir + "/" + name, st);
     }
     return true;
 }
 
-} // namespace
-
-int update_all_chunks(const char *path, int16_t ore_id, const options *opt) {
-    std::fprintf(stderr, "Processing...\n");
-    dir_ptr tld(opendir(path));
-    if (!tld) {
-        std::fprintf(stderr, "Could not open directory %s - %s\n", path, std::strerror(errno));
-        return 1;
-    }
-    const std::string root = path;
-    while (const dirent *e1 = readdir(tld.get())) {
+// Levels 1 and 2 below the open world directory tld. 0, or 1 after a
+// reported failure.
+int walk(DIR *tld, const std::string &root, chunk_runner &runner, const options *opt) {
+    while (const dirent *e1 = readdir(tld)) {
         const std::string name1 = e1->d_name;
         const std::string path1 = root + "/" + name1;
         struct stat st;
         if (stat(path1.c_str(), &st) != 0) {
-            std::fprintf(stderr, "Stat failed on %s\n", path1.c_str());
+            runner.finish(); // chunks before the failure come first
+            out_printf("Stat failed on %s\n", path1.c_str());
             return 1;
         }
         if (!is_directory(st) || !check_base32(name1.c_str())) {
             continue;
         }
+        runner.entering_directory(st);
         dir_ptr sld(opendir(path1.c_str()));
         if (!sld) {
-            std::fprintf(stderr, "Could not open directory %s\n", path1.c_str());
+            runner.finish(); // chunks before the failure come first
+            out_printf("Could not open directory %s\n", path1.c_str());
             return 1;
         }
         while (const dirent *e2 = readdir(sld.get())) {
             const std::string name2 = e2->d_name;
             const std::string path2 = path1 + "/" + name2;
             if (stat(path2.c_str(), &st) != 0) {
-                std::fprintf(stderr, "Stat failed on %s\n", path2.c_str());
+                runner.finish(); // chunks before the failure come first
+                out_printf("Stat failed on %s\n", path2.c_str());
                 return 1;
             }
             if (!is_directory(st) || !check_base32(name2.c_str())) {
                 continue;
             }
-            if (!update_chunk_dir(path2, name1 + "/" + name2, ore_id, opt)) {
+            if (!update_chunk_dir(path2, st, name1 + "/" + name2, runner, opt)) {
                 return 1;
             }
         }
     }
+    return 0;
+}
+
+} // namespace
+
+int update_all_chunks(const char *path, int16_t ore_id, const options *opt) {
+    out_printf("Processing...\n");
+    dir_ptr tld(opendir(path));
+    if (!tld) {
+        out_printf("Could not open directory %s - %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    // Chunk files are loaded and written by opt->threads threads; the walk,
+    // the veins and every message stay in walk order on this one.
+    chunk_runner runner(ore_id, opt, opt->threads);
+    if (walk(tld.get(), path, runner, opt) != 0) {
+        return 1;
+    }
     // Streams close innermost first: sld went out of scope with its loop.
     tld.reset();
-    std::fprintf(stderr, "World updated\n");
+    runner.finish();
+    out_printf("World updated\n");
     return 0;
 }
