@@ -14,13 +14,13 @@ struct KillLoopStats {
     int temps_after_kill = 0; // dot entries a kill left behind
 };
 
-// Runs "exe <world> 16" over a world of gzip chunk files `iterations`
-// times, each time killed with SIGKILL after a random delay within the
-// length of one whole run (measured first). After each kill every chunk
-// holds its bytes from before that run or is a complete chunk with veins;
-// then a whole run must end with status 0, "World updated", every chunk
-// rewritten with veins, no new dot entry and every older one left with
-// its bytes. Failures are reported with gtest's ADD_FAILURE.
+// Runs exe over a world of gzip chunk files `iterations` times, each time
+// killed with SIGKILL after a random delay within the length of the
+// shortest whole run seen; the runs take turns with four ores. After each kill
+// every chunk holds its bytes from before that run or is a complete chunk
+// with that run's veins; then a whole run must end with status 0 and no
+// message but the first and last, update every chunk, add no dot entry and
+// leave older ones with their bytes. Failures go to gtest's ADD_FAILURE.
 KillLoopStats kill_loop(const std::string &exe, const std::string &world, int iterations,
                         uint32_t seed);
 

@@ -1,6 +1,5 @@
 #include "support/world_check.h"
 
-#include "support/chunk_bytes.h"
 #include "support/nbt_tree_equal.h"
 #include "support/temp_dir.h"
 
@@ -84,7 +83,8 @@ std::vector<std::string> dot_entries(const std::string &dir) {
     return found;
 }
 
-ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uint8_t ore) {
+ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uint8_t ore,
+                            const std::vector<uint8_t> &replaceable) {
     ChunkCheck check;
     Bytes now;
     try {
@@ -116,15 +116,19 @@ ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uin
         check.detail = "rewritten, although the old file held no readable chunk";
         return check;
     }
+    bool may_replace[256] = {};
+    for (uint8_t id : replaceable) {
+        may_replace[id] = id != ore;
+    }
     nbt_byte_array *before = level_array(old.get(), "Blocks", 32768);
     nbt_byte_array *after = level_array(fresh.get(), "Blocks", 32768);
-    int stone = 0;
+    int candidates = 0;
     for (int i = 0; i < 32768; ++i) {
-        stone += before->content[i] == kStone;
+        candidates += may_replace[before->content[i]];
         if (after->content[i] == before->content[i]) {
             continue;
         }
-        if (before->content[i] != kStone || after->content[i] != ore) {
+        if (!may_replace[before->content[i]] || after->content[i] != ore) {
             check.detail = "block " + std::to_string(i) + " went from " +
                            std::to_string(before->content[i]) + " to " +
                            std::to_string(after->content[i]);
@@ -132,9 +136,7 @@ ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uin
         }
         ++check.placed;
     }
-    // Veins start in the lower part of the chunk, so a chunk with plenty of
-    // stone cannot come out of twenty of them unchanged.
-    if (stone >= 4096 && check.placed == 0) {
+    if (candidates >= 4096 && check.placed == 0) {
         check.detail = "rewritten without any vein";
         return check;
     }

@@ -4,6 +4,7 @@
 #define TESTS_SUPPORT_WORLD_CHECK_H
 
 #include "nbt/nbt.h"
+#include "support/chunk_bytes.h"
 #include "support/files.h"
 
 #include <cstdint>
@@ -49,10 +50,12 @@ struct ChunkCheck {
 
 // Compares the chunk file at path with the bytes it held before the run.
 // Updated requires gzip output that parses, has the chunk shape, equals the
-// tree parsed from old_bytes except for "Blocks" entries that went from
-// stone to ore, and holds at least one such entry unless the old chunk had
-// no stone.
-ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uint8_t ore);
+// tree parsed from old_bytes except for "Blocks" entries that went from a
+// replaceable id (other than ore) to ore, and holds at least one such entry
+// when the old chunk had plenty of replaceable blocks (twenty veins cannot
+// all miss them).
+ChunkCheck check_chunk_file(const std::string &path, const Bytes &old_bytes, uint8_t ore,
+                            const std::vector<uint8_t> &replaceable = {kStone});
 
 // Per chunk, the lines the tool printed after its "Updating chunk a/b/c..."
 // line (needs -v), keyed by the relative path "a/b/c". Lines after the last
