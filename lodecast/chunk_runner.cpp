@@ -14,9 +14,10 @@
 namespace {
 
 // Where a chunk stands. Only the thread that owns the stage touches the
-// job's tree: a worker while loading or storing, the walk's thread while
-// processing; the hand-over happens under the pool's lock.
-enum class stage { loading, loaded, storing, done };
+// job's tree and buffers: a worker while loading, encoding or syncing, the
+// walk's thread while processing; the hand-over happens under the pool's
+// lock.
+enum class stage { loading, loaded, encoding, syncing, done };
 
 } // namespace
 
@@ -31,6 +32,7 @@ struct chunk_runner::job {
     chunk_status loaded = chunk_status::ok;
     chunk_status stored = chunk_status::ok;
     nbt_file_ptr nf;
+    nbt_detail::ByteBuffer bytes; // the file's new content
 };
 
 namespace {
@@ -44,6 +46,10 @@ void print_failure(chunk_status status, const std::string &file, const options *
 
 } // namespace
 
+// Two kinds of workers: compute workers load and encode chunks (reading and
+// decompressing, compressing); disk workers write the encoded files and
+// wait for them to reach the disk, which takes a compute worker's time of
+// no core.
 struct chunk_runner::pool {
     explicit pool(size_t window_size) : cap(window_size) {}
 
@@ -53,54 +59,67 @@ struct chunk_runner::pool {
             stopping = true;
         }
         work_cv.notify_all();
+        disk_cv.notify_all();
         for (std::thread &t : workers) {
             t.join();
         }
     }
 
-    void work() {
+    void work(bool disk) {
+        std::deque<job *> &queue = disk ? disk_tasks : tasks;
+        std::condition_variable &cv = disk ? disk_cv : work_cv;
         for (;;) {
             job *j;
-            stage at;
             {
                 std::unique_lock<std::mutex> lock(m);
-                work_cv.wait(lock, [this] { return stopping || !tasks.empty(); });
-                if (tasks.empty()) {
+                cv.wait(lock, [&] { return stopping || !queue.empty(); });
+                if (queue.empty()) {
                     return;
                 }
-                j = tasks.front();
-                tasks.pop_front();
-                at = j->at;
+                j = queue.front();
+                queue.pop_front();
             }
-            stage next;
-            if (at == stage::loading) {
+            // The stage is only changed by its owner: this worker now.
+            switch (j->at) {
+            case stage::loading:
                 j->loaded = load_chunk(j->file.c_str(), &j->nf);
-                next = stage::loaded;
-            } else {
-                j->stored = store_chunk(j->nf.get(), j->file.c_str());
+                advance(j, stage::loaded);
+                break;
+            case stage::encoding:
+                j->stored = encode_chunk(j->nf.get(), j->bytes);
                 j->nf.reset(); // the tree is not needed any more
-                next = stage::done;
+                advance(j, j->stored == chunk_status::ok ? stage::syncing : stage::done);
+                break;
+            case stage::syncing:
+                j->stored = write_chunk(j->file.c_str(), j->bytes);
+                j->bytes.release_memory();
+                advance(j, stage::done);
+                break;
+            default:
+                break;
             }
-            {
-                std::lock_guard<std::mutex> lock(m);
-                j->at = next;
-            }
-            done_cv.notify_one();
         }
     }
 
-    void submit(job *j, stage at) {
+    // Moves j to its next stage: queues it for the workers of that stage,
+    // or tells the walk's thread that it is ready.
+    void advance(job *j, stage next) {
         {
             std::lock_guard<std::mutex> lock(m);
-            j->at = at;
-            tasks.push_back(j);
+            j->at = next;
+            if (next == stage::loading || next == stage::encoding) {
+                tasks.push_back(j);
+            } else if (next == stage::syncing) {
+                disk_tasks.push_back(j);
+            }
         }
-        work_cv.notify_one();
-    }
-
-    void mark_done(job *j) {
-        std::lock_guard<std::mutex> lock(m);
-        j->at = stage::done;
+        if (next == stage::loading || next == stage::encoding) {
+            work_cv.notify_one();
+        } else if (next == stage::syncing) {
+            disk_cv.notify_one();
+        } else {
+            done_cv.notify_one();
+        }
     }
 
     // true when a chunk still on its way has the identity (dev, ino), as
@@ -117,9 +136,11 @@ struct chunk_runner::pool {
     }
 
     std::mutex m;
-    std::condition_variable work_cv; // a task was queued, or stopping
-    std::condition_variable done_cv; // a worker finished a stage
+    std::condition_variable work_cv; // a compute task was queued, or stopping
+    std::condition_variable disk_cv; // a disk task was queued, or stopping
+    std::condition_variable done_cv; // a chunk was loaded or finished
     std::deque<job *> tasks;
+    std::deque<job *> disk_tasks;
     bool stopping = false;
     std::vector<std::thread> workers;
 
@@ -137,16 +158,21 @@ chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
     if (threads < 2) {
         return;
     }
-    pool_ = std::make_unique<pool>(2 * static_cast<size_t>(threads) + 2);
-    for (int i = 0; i < threads; ++i) {
+    // Each compute worker has a disk worker beside it; the window holds
+    // enough chunks to keep both busy while the walk's thread works.
+    pool_ = std::make_unique<pool>(4 * static_cast<size_t>(threads) + 2);
+    int started[2] = {0, 0};
+    for (int i = 0; i < 2 * threads; ++i) {
+        const bool disk = i % 2 == 1;
         try {
-            pool_->workers.emplace_back([p = pool_.get()] { p->work(); });
+            pool_->workers.emplace_back([p = pool_.get(), disk] { p->work(disk); });
+            ++started[disk ? 1 : 0];
         } catch (const std::system_error &) {
             break; // run with the workers that did start
         }
     }
-    if (pool_->workers.empty()) {
-        pool_.reset();
+    if (started[0] == 0 || started[1] == 0) {
+        pool_.reset(); // needs one of each; stops any that did start
     }
 }
 
@@ -188,7 +214,7 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
         std::lock_guard<std::mutex> lock(pool_->m);
         pool_->window.push_back(std::move(j));
     }
-    pool_->submit(raw, stage::loading);
+    pool_->advance(raw, stage::loading);
     pump(false);
 }
 
@@ -255,10 +281,10 @@ void chunk_runner::process(job *j) {
         status = process_chunk(j->nf.get(), ore_id_, opt_);
     }
     if (status == chunk_status::ok) {
-        pool_->submit(j, stage::storing);
+        pool_->advance(j, stage::encoding);
         return;
     }
     j->nf.reset();
     print_failure(status, j->file, opt_);
-    pool_->mark_done(j);
+    pool_->advance(j, stage::done);
 }

@@ -1,13 +1,15 @@
 // Updates the chunk files that the world walk hands over, on one thread or
 // on a pool of them, with the same result either way.
 //
-// With several threads, loading (read, decompress, parse) and storing
-// (serialise, compress, write) run on worker threads, while validation and
-// the veins run on the walk's thread in walk order, so the one random
-// sequence reaches the chunks in the same order as on one thread. Every
-// message is held in its chunk's buffer and printed when all chunks before
-// it have finished: standard error, the exit status and every file come out
-// as in a one-thread run. At most 2 x threads + 2 chunks are in flight.
+// With several threads, loading (read, decompress, parse) and encoding
+// (serialise, compress) run on `threads` compute workers and writing the
+// file (temporary file, sync, rename) on as many disk workers, while
+// validation and the veins run on the walk's thread in walk order, so the
+// one random sequence reaches the chunks in the same order as on one
+// thread. Every message is held in its chunk's buffer and printed when all
+// chunks before it have finished: standard error, the exit status and
+// every file come out as in a one-thread run. At most 4 x threads + 2
+// chunks are in flight.
 #ifndef LODECAST_CHUNK_RUNNER_H
 #define LODECAST_CHUNK_RUNNER_H
 
@@ -21,7 +23,7 @@
 class chunk_runner {
   public:
     // threads below 2 give the plain sequential run (no thread is started;
-    // messages go straight to standard error). If no worker thread can be
+    // messages go straight to standard error). If the workers cannot be
     // started the run is sequential as well. opt must outlive the runner.
     chunk_runner(int16_t ore_id, const options *opt, int threads);
     // Finishes every chunk handed over (as finish()).

@@ -3,6 +3,8 @@
 #include "lodecast/chunk.h"
 #include "lodecast/ore.h"
 #include "lodecast/output.h"
+#include "nbt/atomic_file.h"
+#include "nbt/document_write.h"
 
 #include <cstdio>
 #include <utility>
@@ -147,6 +149,16 @@ chunk_status store_chunk(nbt_file *nf, const char *file) {
     // The writer replaces the file only once the whole tree has been written,
     // and refuses a file the user may not write.
     return nbt_write(nf, file) < 0 ? chunk_status::write_failed : chunk_status::ok;
+}
+
+chunk_status encode_chunk(nbt_file *nf, nbt_detail::ByteBuffer &out) {
+    return nbt_detail::encode_document(nf, out) < 0 ? chunk_status::write_failed : chunk_status::ok;
+}
+
+chunk_status write_chunk(const char *file, const nbt_detail::ByteBuffer &bytes) {
+    return nbt_detail::replace_file(file, bytes.data(), bytes.size()) != NBT_OK
+               ? chunk_status::write_failed
+               : chunk_status::ok;
 }
 
 int update_chunk(const char *file, int16_t ore_id, const options *opt) {

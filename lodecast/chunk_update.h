@@ -7,6 +7,7 @@
 #define LODECAST_CHUNK_UPDATE_H
 
 #include "lodecast/options.h"
+#include "nbt/byte_buffer.h"
 #include "nbt/nbt.h"
 
 #include <cstdint>
@@ -43,5 +44,11 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt);
 // Write the tree back to file; the file keeps its old content when this
 // fails. Prints nothing.
 chunk_status store_chunk(nbt_file *nf, const char *file);
+
+// store_chunk in two halves, so that compressing and waiting for the disk
+// can run on different threads: encode_chunk appends the file's new bytes
+// to out, write_chunk puts them in place of file. Prints nothing.
+chunk_status encode_chunk(nbt_file *nf, nbt_detail::ByteBuffer &out);
+chunk_status write_chunk(const char *file, const nbt_detail::ByteBuffer &bytes);
 
 #endif

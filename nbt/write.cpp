@@ -5,6 +5,7 @@
 
 #include "nbt/atomic_file.h"
 #include "nbt/byte_buffer.h"
+#include "nbt/document_write.h"
 #include "nbt/gzip_codec.h"
 #include "nbt/nbt.h"
 #include "nbt/write_check.h"
@@ -30,9 +31,7 @@ int compress_tree(const nbt_tag *root, size_t size, ByteBuffer &raw, ByteBuffer 
 
 } // namespace
 
-extern "C" {
-
-int nbt_write(nbt_file *nbt, const char *filename) {
+int nbt_detail::encode_document(const nbt_file *nbt, ByteBuffer &out) {
     if (nbt->root == nullptr) {
         return NBT_ERR;
     }
@@ -41,16 +40,25 @@ int nbt_write(nbt_file *nbt, const char *filename) {
         return NBT_ERR;
     }
     thread_local ByteBuffer raw;
-    thread_local ByteBuffer gz;
     raw.clear();
-    gz.clear();
-    int r = compress_tree(nbt->root, static_cast<size_t>(size), raw, gz);
-    if (r == NBT_OK) {
-        r = nbt_detail::replace_file(filename, gz.data(), gz.size());
-    }
+    int r = compress_tree(nbt->root, static_cast<size_t>(size), raw, out);
     nbt_detail::release_if_large(raw);
-    nbt_detail::release_if_large(gz);
     return r != NBT_OK ? r : static_cast<int>(size);
+}
+
+extern "C" {
+
+int nbt_write(nbt_file *nbt, const char *filename) {
+    thread_local ByteBuffer gz;
+    gz.clear();
+    int r = nbt_detail::encode_document(nbt, gz);
+    if (r >= 0) {
+        int size = r;
+        r = nbt_detail::replace_file(filename, gz.data(), gz.size());
+        r = r != NBT_OK ? r : size;
+    }
+    nbt_detail::release_if_large(gz);
+    return r;
 }
 
 } // extern "C"
