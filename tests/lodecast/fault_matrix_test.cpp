@@ -388,15 +388,15 @@ Bytes nested(int depth, bool lists) {
 }
 
 TEST(FaultMatrix, OverDeepNestingIsRefused) {
-    // Root and "Level" are two levels already: 512 more make 514, which is
-    // over 512 however the root is counted; 509 more stay within it.
+    // Lists and compounds nest at most 512 deep, the root compound being
+    // the first level and "Level" the second.
     const std::vector<Case> cases = {
-        {"514 levels of lists", chunk_with(nested(512, true)), Expect::Unreadable},
-        {"514 levels of compounds", chunk_with(nested(512, false)), Expect::Unreadable},
+        {"513 levels of lists", chunk_with(nested(511, true)), Expect::Unreadable},
+        {"513 levels of compounds", chunk_with(nested(511, false)), Expect::Unreadable},
         {"5000 levels of compounds", chunk_with(nested(5000, false)), Expect::Unreadable},
         {"100000 levels of lists", chunk_with(nested(100000, true)), Expect::Unreadable},
-        {"511 levels of lists", chunk_with(nested(509, true)), Expect::Updated},
-        {"511 levels of compounds", chunk_with(nested(509, false)), Expect::Updated},
+        {"512 levels of lists", chunk_with(nested(510, true)), Expect::Updated},
+        {"512 levels of compounds", chunk_with(nested(510, false)), Expect::Updated},
     };
     run_matrix(cases);
 }
