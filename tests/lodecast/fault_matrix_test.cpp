@@ -474,11 +474,12 @@ TEST(FaultMatrix, ReadOnlyChunkFilesAndFoldersAreLeftAlone) {
     }
     const Bytes chunk = read_file(real_chunk_path());
     // In folder 0/0, which nobody may write, files 0 and 1 are read-only
-    // for nobody and 2 is writable.
+    // for nobody, 2 is writable and 3 unreadable.
     const std::vector<Case> cases = {
         {"read-only file of root", chunk, Expect::WriteFailed},
         {"read-only file of nobody", chunk, Expect::WriteFailed},
         {"writable file of nobody", chunk, Expect::Updated},
+        {"unreadable file of root", chunk, Expect::Unreadable},
     };
     auto prepare = [&](const std::string &world) {
         open_path_for_nobody(world);
@@ -486,6 +487,7 @@ TEST(FaultMatrix, ReadOnlyChunkFilesAndFoldersAreLeftAlone) {
         set_owner_mode(world + "/" + case_path(0), false, 0444);
         set_owner_mode(world + "/" + case_path(1), true, 0444);
         set_owner_mode(world + "/" + case_path(2), true, 0640);
+        set_owner_mode(world + "/" + case_path(3), false, 0600);
     };
     run_matrix(cases, ChildSetup{.as_nobody = true}, prepare);
 
@@ -504,6 +506,29 @@ TEST(FaultMatrix, ReadOnlyChunkFilesAndFoldersAreLeftAlone) {
     EXPECT_EQ(r.err, "Processing...\nUpdating chunk " + locked_rel + "...\n" + kWriteFailed + "\n" +
                          kSkipping + "\nWorld updated\n");
     EXPECT_EQ(read_file(world + "/" + locked_rel), chunk);
+    EXPECT_EQ(dot_entries(world), std::vector<std::string>{});
+}
+
+TEST(FaultMatrix, ChunkNameTooLongForATemporaryFile) {
+    // Anything may follow "dat" in a chunk name; at 255 bytes the name
+    // leaves no room for the temporary file's prefix and suffix.
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    const std::string rel = "0/0/c.0.0.dat" + std::string(255 - 9, 'x');
+    fs::create_directories(world + "/0/0");
+    const Bytes chunk = read_file(real_chunk_path());
+    write_file(world + "/" + rel, chunk);
+    const RunResult r = run_program(LODECAST_EXE, {world, "16", "-v"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto lines = messages_by_chunk(r.err);
+    ASSERT_EQ(lines.count(rel), 1u) << r.err;
+    const ChunkCheck c = check_chunk_file(world + "/" + rel, chunk, kCoal);
+    EXPECT_NE(c.state, ChunkState::Damaged) << c.detail;
+    if (c.state == ChunkState::Unchanged) {
+        EXPECT_EQ(lines.at(rel), (std::vector<std::string>{kWriteFailed, kSkipping}));
+    } else {
+        EXPECT_EQ(lines.at(rel), std::vector<std::string>{});
+    }
     EXPECT_EQ(dot_entries(world), std::vector<std::string>{});
 }
 
