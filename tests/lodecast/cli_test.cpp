@@ -274,3 +274,62 @@ TEST(ParseOptions, ValueEntriesAreAlsoExaminedAsOptions) {
 }
 
 } // namespace
+
+namespace {
+
+// The options beyond the usage text follow the same rules as the others.
+TEST(ParseOptions, ThreadsAndSeed) {
+    struct Case {
+        std::vector<std::string> args;
+        uint32_t bits;
+        int32_t threads;
+        uint32_t seed;
+    };
+    // Before parsing, threads is 3 and seed 99, as the caller presets them.
+    const Case cases[] = {
+        {{}, 0, 3, 99},
+        {{"-j", "4"}, OPT_THREADS, 4, 99},
+        {{"-j", "1"}, OPT_THREADS, 1, 99},
+        {{"-j", "0"}, OPT_THREADS, 1, 99},
+        {{"-j", "-5"}, OPT_THREADS, 1, 99},
+        {{"-j", "1000"}, OPT_THREADS, max_threads, 99},
+        {{"-j", "abc"}, OPT_THREADS, 3, 99},
+        {{"-j"}, OPT_THREADS, 3, 99},
+        {{"-seed", "12345"}, OPT_SEED, 3, 12345},
+        {{"-seed", "-1"}, OPT_SEED, 3, 4294967295u},
+        {{"-seed", "x"}, OPT_SEED, 3, 99},
+        {{"-seed"}, OPT_SEED, 3, 99},
+        // The value entry is examined as an option too.
+        {{"-seed", "-j", "2"}, OPT_SEED | OPT_THREADS, 2, 99},
+        {{"-j", "2", "-seed", "5", "-j", "6"}, OPT_SEED | OPT_THREADS, 6, 5},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> words = {"lodecast", "world", "16"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char *> argv;
+        for (std::string &w : words) {
+            argv.push_back(w.data());
+        }
+        options opt{};
+        opt.threads = 3;
+        opt.seed = 99;
+        parse_options(static_cast<int>(argv.size()), argv.data(), &opt);
+        std::string line;
+        for (const std::string &a : c.args) {
+            line += a + " ";
+        }
+        EXPECT_EQ(opt.set, c.bits) << line;
+        EXPECT_EQ(opt.threads, c.threads) << line;
+        EXPECT_EQ(opt.seed, c.seed) << line;
+    }
+}
+
+TEST(ParseOptions, NewBitsFollowTheOthers) {
+    EXPECT_EQ(OPT_THREADS, OPT_VERY_VERBOSE << 1);
+    EXPECT_EQ(OPT_SEED, OPT_THREADS << 1);
+    const int32_t n = default_threads();
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, max_threads);
+}
+
+} // namespace
