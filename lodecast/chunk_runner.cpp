@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int disk_workers_per_thread = 2;
+
 // Where a chunk stands. Only the thread that owns the stage touches the
 // job's tree and buffers: a worker while loading, encoding or syncing, the
 // walk's thread while processing; the hand-over happens under the pool's
@@ -158,12 +160,15 @@ chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
     if (threads < 2) {
         return;
     }
-    // Each compute worker has a disk worker beside it; the window holds
-    // enough chunks to keep both busy while the walk's thread works.
-    pool_ = std::make_unique<pool>(4 * static_cast<size_t>(threads) + 2);
+    // Each compute worker has disk workers beside it: a sync keeps a disk
+    // worker waiting for about as long as a compute worker needs for a
+    // chunk, and the disk serves several syncs at once. The window holds
+    // enough chunks to keep them all busy while the walk's thread works.
+    const int workers = (1 + disk_workers_per_thread) * threads;
+    pool_ = std::make_unique<pool>(2 * static_cast<size_t>(workers) + 2);
     int started[2] = {0, 0};
-    for (int i = 0; i < 2 * threads; ++i) {
-        const bool disk = i % 2 == 1;
+    for (int i = 0; i < workers; ++i) {
+        const bool disk = i % (1 + disk_workers_per_thread) != 0;
         try {
             pool_->workers.emplace_back([p = pool_.get(), disk] { p->work(disk); });
             ++started[disk ? 1 : 0];

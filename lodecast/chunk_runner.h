@@ -3,13 +3,13 @@
 //
 // With several threads, loading (read, decompress, parse) and encoding
 // (serialise, compress) run on `threads` compute workers and writing the
-// file (temporary file, sync, rename) on as many disk workers, while
-// validation and the veins run on the walk's thread in walk order, so the
-// one random sequence reaches the chunks in the same order as on one
-// thread. Every message is held in its chunk's buffer and printed when all
-// chunks before it have finished: standard error, the exit status and
-// every file come out as in a one-thread run. At most 4 x threads + 2
-// chunks are in flight.
+// file (temporary file, sync, rename) on twice as many disk workers, which
+// mostly wait for the disk, while validation and the veins run on the
+// walk's thread in walk order, so the one random sequence reaches the
+// chunks in the same order as on one thread. Every message is held in its
+// chunk's buffer and printed when all chunks before it have finished:
+// standard error, the exit status and every file come out as in a
+// one-thread run. At most 2 x (3 x threads) + 2 chunks are in flight.
 #ifndef LODECAST_CHUNK_RUNNER_H
 #define LODECAST_CHUNK_RUNNER_H
 
