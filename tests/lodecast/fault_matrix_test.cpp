@@ -146,6 +146,18 @@ ChunkState check_case(const Case &c, const std::string &world, const std::string
     return check.state;
 }
 
+// The tool as nobody may run it: a copy in the (opened) temporary folder,
+// since the build folder may lie below one that only root may enter.
+std::string tool_for(const ChildSetup &setup, const TempDir &tmp) {
+    if (!setup.as_nobody) {
+        return LODECAST_EXE;
+    }
+    const std::string copy = tmp.file("lodecast");
+    fs::copy_file(LODECAST_EXE, copy, fs::copy_options::overwrite_existing);
+    chmod(copy.c_str(), 0755);
+    return copy;
+}
+
 // Lays the cases out as one world, runs the tool over it with -v (under
 // setup) and checks every file, its messages and that no dot file is left.
 MatrixTotals run_matrix(const std::vector<Case> &cases, const ChildSetup &setup = {},
@@ -159,7 +171,7 @@ MatrixTotals run_matrix(const std::vector<Case> &cases, const ChildSetup &setup 
     if (prepare) {
         prepare(world);
     }
-    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, setup);
+    const RunResult r = run_with_setup(tool_for(setup, tmp), {world, "16", "-v"}, setup);
     EXPECT_EQ(r.status, 0) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
     EXPECT_TRUE(r.err.starts_with("Processing...\n"));
     EXPECT_TRUE(r.err.ends_with("World updated\n"));
@@ -501,7 +513,8 @@ TEST(FaultMatrix, ReadOnlyChunkFilesAndFoldersAreLeftAlone) {
     open_path_for_nobody(world);
     set_owner_mode(world + "/0/1", false, 0755);
     set_owner_mode(world + "/" + locked_rel, true, 0644);
-    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, {.as_nobody = true});
+    const RunResult r = run_with_setup(tool_for({.as_nobody = true}, tmp), {world, "16", "-v"},
+                                       {.as_nobody = true});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "Processing...\nUpdating chunk " + locked_rel + "...\n" + kWriteFailed + "\n" +
                          kSkipping + "\nWorld updated\n");
@@ -544,7 +557,8 @@ TEST(FaultMatrix, RewrittenChunkKeepsItsOwnerAndMode) {
     open_path_for_nobody(world);
     set_owner_mode(world + "/0/0", true, 0755);
     set_owner_mode(world + "/" + rel, true, 0604);
-    const RunResult r = run_with_setup(LODECAST_EXE, {world, "16"}, {.as_nobody = true});
+    const RunResult r =
+        run_with_setup(tool_for({.as_nobody = true}, tmp), {world, "16"}, {.as_nobody = true});
     EXPECT_EQ(r.status, 0) << r.err;
     struct stat st {};
     ASSERT_EQ(stat((world + "/" + rel).c_str(), &st), 0);
