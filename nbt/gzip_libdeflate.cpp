@@ -7,6 +7,8 @@
 #include "nbt/gzip_backends.h"
 #include "nbt/nbt.h"
 
+#include <cstdint>
+#include <initializer_list>
 #include <libdeflate.h>
 
 namespace nbt_detail {
@@ -39,6 +41,37 @@ struct Compressor {
     libdeflate_compressor *c = nullptr;
 };
 
+// libdeflate skips the optional header checksum that zlib verifies; it is
+// checked here so that both refuse the same files. true when the member at
+// in has no header checksum or a matching one (a header cut short is left
+// for the decompressor to refuse).
+bool header_checksum_ok(const unsigned char *in, size_t n) {
+    constexpr unsigned char fhcrc = 0x02, fextra = 0x04, fname = 0x08, fcomment = 0x10;
+    if (n < 10 || !(in[3] & fhcrc)) {
+        return true;
+    }
+    size_t pos = 10;
+    if (in[3] & fextra) {
+        if (n - pos < 2) {
+            return true;
+        }
+        pos += 2 + (size_t{in[pos]} | size_t{in[pos + 1]} << 8);
+    }
+    for (unsigned char field : {fname, fcomment}) {
+        if (in[3] & field) {
+            while (pos < n && in[pos] != 0) {
+                ++pos;
+            }
+            ++pos; // the terminating zero
+        }
+    }
+    if (pos > n || n - pos < 2) {
+        return true;
+    }
+    const uint32_t crc = libdeflate_crc32(0, in, pos);
+    return (crc & 0xffff) == (uint32_t{in[pos]} | uint32_t{in[pos + 1]} << 8);
+}
+
 } // namespace
 
 int libdeflate_decode_member(const unsigned char *in, size_t n, ByteBuffer &out, size_t *used) {
@@ -46,6 +79,9 @@ int libdeflate_decode_member(const unsigned char *in, size_t n, ByteBuffer &out,
     libdeflate_decompressor *d = state.get();
     if (d == nullptr) {
         return NBT_EMEM;
+    }
+    if (!header_checksum_ok(in, n)) {
+        return NBT_ERR;
     }
     for (;;) {
         if (out.spare_size() == 0 && !grow_output(out)) {

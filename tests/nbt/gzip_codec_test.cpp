@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+#include <zlib.h>
 
 using nbt_detail::ByteBuffer;
 using nbt_detail::gzip_decode;
@@ -204,6 +205,36 @@ TEST(GzipCodec, DamagedChecksumLengthOrHeaderIsRefused) {
                 bad[pos] ^= d.at == 3 ? 0x80 : 0x01;
                 EXPECT_EQ(decode(bad, reader).status, NBT_ERR) << d.what;
             }
+        }
+    }
+}
+
+// A member whose header carries the optional fields and a header checksum.
+Bytes with_header_fields(const Bytes &member, bool good_checksum) {
+    Bytes out(member.begin(), member.begin() + 10);
+    out[3] |= 0x02 | 0x04 | 0x08 | 0x10; // FHCRC, FEXTRA, FNAME, FCOMMENT
+    for (uint8_t b : Bytes{3, 0, 'a', 'b', 'c', 'n', 'a', 'm', 'e', 0, 'n', 'o', 't', 'e', 0}) {
+        out.push_back(b);
+    }
+    uLong crc = crc32(0, out.data(), static_cast<uInt>(out.size()));
+    if (!good_checksum) {
+        crc ^= 1;
+    }
+    out.push_back(static_cast<uint8_t>(crc & 0xff));
+    out.push_back(static_cast<uint8_t>((crc >> 8) & 0xff));
+    out.insert(out.end(), member.begin() + 10, member.end());
+    return out;
+}
+
+TEST(GzipCodec, OptionalHeaderFieldsAndTheirChecksum) {
+    Bytes in = real_chunk();
+    for (gzip_library lib : libraries()) {
+        Bytes member = encode(in, lib);
+        Decoded good = decode(with_header_fields(member, true), lib);
+        ASSERT_EQ(good.status, NBT_OK);
+        EXPECT_EQ(good.bytes, in);
+        for (gzip_library reader : libraries()) {
+            EXPECT_EQ(decode(with_header_fields(member, false), reader).status, NBT_ERR);
         }
     }
 }
