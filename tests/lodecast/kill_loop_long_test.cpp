@@ -1,6 +1,7 @@
 // The long version of the kill test (ctest label "long"; the quick suite
-// kills five runs): sixty runs over a world of 256 chunks, each killed at a
-// random moment, and no chunk lost or damaged by any of them.
+// kills five runs, in memory): sixty runs over a world of 256 chunks on the
+// disk, each killed at a random moment, often while a chunk is being synced,
+// and no chunk lost or damaged by any of them.
 #include "support/kill_loop.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
