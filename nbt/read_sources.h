@@ -22,7 +22,7 @@ class BufferSource {
     // them against the bytes that remain.
     static constexpr size_t max_step = SIZE_MAX;
 
-    BufferSource(const unsigned char *data, size_t size) : p_(data), left_(size) {}
+    BufferSource(const unsigned char *data, size_t size) : p_(data), left_(size), size_(size) {}
 
     TypeRead read_type(unsigned char &type) {
         if (left_ == 0) {
@@ -49,9 +49,15 @@ class BufferSource {
     // false when the data cannot hold n more bytes.
     bool may_hold(uint64_t n) const { return n <= left_; }
 
+    // Bytes consumed so far.
+    uint64_t position() const { return size_ - left_; }
+    // false when the data could not have held n bytes from position mark on.
+    bool held_since(uint64_t mark, uint64_t n) const { return n <= size_ - mark; }
+
   private:
     const unsigned char *p_;
     size_t left_;
+    size_t size_;
 };
 
 // An open gzip stream owned by the caller. Its remaining length is unknown,
@@ -66,9 +72,11 @@ class GzSource {
     TypeRead read_type(unsigned char &type) {
         int n = gzread(fp_, &type, 1);
         if (n == 1) {
+            ++pos_;
             return TypeRead::got;
         }
         if (n == 0 && clean()) {
+            ended_ = true;
             return TypeRead::end;
         }
         return TypeRead::fail;
@@ -84,11 +92,18 @@ class GzSource {
             }
             out += got;
             n -= static_cast<size_t>(got);
+            pos_ += static_cast<size_t>(got);
         }
         return true;
     }
 
     bool may_hold(uint64_t) const { return true; }
+
+    uint64_t position() const { return pos_; }
+    // The length is known only once the end has been seen; from then on a
+    // list can be held to the same bound as in memory (an element past the
+    // end would otherwise take no bytes at all).
+    bool held_since(uint64_t mark, uint64_t n) const { return !ended_ || n <= pos_ - mark; }
 
   private:
     // A cut-short gzip stream reads as an end of data with a recorded error.
@@ -99,6 +114,8 @@ class GzSource {
     }
 
     gzFile fp_;
+    uint64_t pos_ = 0;
+    bool ended_ = false;
 };
 
 } // namespace nbt_detail

@@ -200,7 +200,9 @@ template <class Source> class Parser {
             return NBT_ERR;
         }
         size_t wanted = n > 0 ? static_cast<size_t>(n) : 0;
-        if (!src_.may_hold(uint64_t{wanted} * min_payload_size(type))) {
+        const uint64_t needed = uint64_t{wanted} * min_payload_size(type);
+        const uint64_t mark = src_.position();
+        if (!src_.may_hold(needed)) {
             return NBT_ERR;
         }
         size_t cap = wanted < max_slots ? wanted : max_slots;
@@ -218,6 +220,9 @@ template <class Source> class Parser {
                 return r;
             }
             arr.filled = i + 1;
+            if (!src_.held_since(mark, needed)) {
+                return NBT_ERR;
+            }
         }
         *elem_type = type;
         *count = n;
