@@ -53,4 +53,20 @@ inline NbtFilePtr document_with(nbt_tag *root) {
     return NbtFilePtr(f);
 }
 
+// The example document: a root compound with an empty name holding a short
+// "s" = 258 and a list "l" with one int 7.
+inline const Bytes kExample = {
+    0x0A,                   // type: compound (root)
+    0x00, 0x00,             // name length 0
+    0x02,                   // type: short
+    0x00, 0x01, 0x73,       // name "s"
+    0x01, 0x02,             // value 258
+    0x09,                   // type: list
+    0x00, 0x01, 0x6C,       // name "l"
+    0x03,                   // element type: int
+    0x00, 0x00, 0x00, 0x01, // count 1
+    0x00, 0x00, 0x00, 0x07, // element 0: 7
+    0x00,                   // end of the root compound
+};
+
 #endif

@@ -23,22 +23,6 @@ namespace {
 const std::string kChunkDir = std::string(LODECAST_TEST_DATA) + "/chunks/";
 const char *const kChunks[] = {"c.-o.4.dat", "c.-l.5.dat", "c.-j.6.dat"};
 
-// The example document: a root compound with an empty name holding a short
-// "s" = 258 and a list "l" with one int 7.
-const Bytes kExample = {
-    0x0A,                   // type: compound (root)
-    0x00, 0x00,             // name length 0
-    0x02,                   // type: short
-    0x00, 0x01, 0x73,       // name "s"
-    0x01, 0x02,             // value 258
-    0x09,                   // type: list
-    0x00, 0x01, 0x6C,       // name "l"
-    0x03,                   // element type: int
-    0x00, 0x00, 0x00, 0x01, // count 1
-    0x00, 0x00, 0x00, 0x07, // element 0: 7
-    0x00,                   // end of the root compound
-};
-
 // The host representation of the low n bytes' worth of an n-byte integer.
 Bytes host_bytes(uint64_t v, size_t n) {
     Bytes b(n);

@@ -98,24 +98,11 @@ int exit_code(int status) {
 }
 
 TEST(Write, ExampleDocumentComesBackByteForByte) {
-    const Bytes example = {
-        0x0A,                   // type: compound (root)
-        0x00, 0x00,             // name length 0
-        0x02,                   // type: short
-        0x00, 0x01, 0x73,       // name "s"
-        0x01, 0x02,             // value 258
-        0x09,                   // type: list
-        0x00, 0x01, 0x6C,       // name "l"
-        0x03,                   // element type: int
-        0x00, 0x00, 0x00, 0x01, // count 1
-        0x00, 0x00, 0x00, 0x07, // element 0: 7
-        0x00,                   // end of the root compound
-    };
     TempDir dir;
-    Parsed p = parse_bytes(dir.file("in.nbt"), example, true);
+    Parsed p = parse_bytes(dir.file("in.nbt"), kExample, true);
     ASSERT_EQ(p.status, NBT_OK);
     EXPECT_EQ(nbt_write(p.doc.get(), dir.file("out.nbt").c_str()), 23);
-    EXPECT_EQ(gunzip_file(dir.file("out.nbt")), example);
+    EXPECT_EQ(gunzip_file(dir.file("out.nbt")), kExample);
 }
 
 TEST(Write, GoldenBytesOfSmallDocuments) {
