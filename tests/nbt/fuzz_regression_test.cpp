@@ -101,6 +101,7 @@ TEST(FuzzRegression, ListsOfCompoundsNeedAByteEach) {
     };
     const std::vector<Case> cases = {
         {"a million compounds, then the end", with({0x00, 0x0F, 0x42, 0x40}), NBT_ERR},
+        {"2^31-1 compounds, then the end", with({0x7F, 0xFF, 0xFF, 0xFF}), NBT_ERR},
         {"three compounds, two end bytes", with({0x00, 0x00, 0x00, 0x03, 0x00, 0x00}), NBT_ERR},
         // Two end bytes for two empty compounds; the root closes at the end.
         {"two compounds, two end bytes", with({0x00, 0x00, 0x00, 0x02, 0x00, 0x00}), NBT_OK},
