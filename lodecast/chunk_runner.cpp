@@ -3,6 +3,7 @@
 #include "lodecast/chunk.h"
 #include "lodecast/chunk_update.h"
 #include "lodecast/output.h"
+#include "nbt/atomic_file.h"
 
 #include <condition_variable>
 #include <deque>
@@ -23,6 +24,30 @@ enum class stage { loading, loaded, encoding, syncing, done };
 
 } // namespace
 
+// A folder chunks were handed over from, shared by its jobs. The fields
+// other than path change only under the pool's lock.
+struct chunk_runner::folder {
+    explicit folder(std::string p) : path(std::move(p)) {}
+    const std::string path;
+    // The walk's hold until it leaves the folder, and one per chunk of the
+    // folder that is not finished yet; whoever lets go of the last one
+    // syncs the folder.
+    int holds = 1;
+    bool written = false; // a chunk was renamed into it
+};
+
+namespace {
+
+void sync_written_folder(const std::string &path) {
+    // A folder that cannot be synced keeps its renames: not a failure of
+    // any chunk.
+    if (!path.empty()) {
+        (void)nbt_detail::sync_folder(path.c_str());
+    }
+}
+
+} // namespace
+
 struct chunk_runner::job {
     std::string file;
     std::string messages;
@@ -35,6 +60,7 @@ struct chunk_runner::job {
     chunk_status stored = chunk_status::ok;
     nbt_file_ptr nf;
     nbt_detail::ByteBuffer bytes; // the file's new content
+    std::shared_ptr<folder> dir;  // the folder it was found in
 };
 
 namespace {
@@ -90,12 +116,16 @@ struct chunk_runner::pool {
             case stage::encoding:
                 j->stored = encode_chunk(j->nf.get(), j->bytes);
                 j->nf.reset(); // the tree is not needed any more
-                advance(j, j->stored == chunk_status::ok ? stage::syncing : stage::done);
+                if (j->stored == chunk_status::ok) {
+                    advance(j, stage::syncing);
+                } else {
+                    complete(j, false);
+                }
                 break;
             case stage::syncing:
                 j->stored = write_chunk(j->file.c_str(), j->bytes);
                 j->bytes.release_memory();
-                advance(j, stage::done);
+                complete(j, j->stored == chunk_status::ok);
                 break;
             default:
                 break;
@@ -122,6 +152,24 @@ struct chunk_runner::pool {
         } else {
             done_cv.notify_one();
         }
+    }
+
+    // Lets go of one hold on f (written: a chunk was renamed into it); true
+    // when it was the last hold on a folder that must now be synced.
+    bool release(folder &f, bool written) {
+        std::lock_guard<std::mutex> lock(m);
+        f.written = f.written || written;
+        return --f.holds == 0 && f.written;
+    }
+
+    // j is finished (written: its file was replaced). When it completes
+    // its folder, the folder is synced before the chunk counts as done, so
+    // that a finished run leaves no rename unsynced.
+    void complete(job *j, bool written) {
+        if (release(*j->dir, written)) {
+            sync_written_folder(j->dir->path);
+        }
+        advance(j, stage::done);
     }
 
     // true when a chunk still on its way has the identity (dev, ino), as
@@ -156,7 +204,10 @@ struct chunk_runner::pool {
 };
 
 chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
-    : ore_id_(ore_id), opt_(opt) {
+    : ore_id_(ore_id), opt_(opt), folder_sync_before_(nbt_detail::folder_sync_enabled()) {
+    // One sync per folder instead of one per chunk: most folders hold
+    // several chunks, and a sync waits for the disk.
+    nbt_detail::set_folder_sync(false);
     if (threads < 2) {
         return;
     }
@@ -183,6 +234,7 @@ chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
 
 chunk_runner::~chunk_runner() {
     finish();
+    nbt_detail::set_folder_sync(folder_sync_before_);
 }
 
 void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
@@ -191,7 +243,9 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
         if (opt_->set & OPT_VERBOSE) {
             out_printf("Updating chunk %s...\n", rel_path.c_str());
         }
-        if (update_chunk(file.c_str(), ore_id_, opt_) != 0 && (opt_->set & OPT_VERBOSE)) {
+        if (update_chunk(file.c_str(), ore_id_, opt_) == 0) {
+            folder_written_ = true;
+        } else if (opt_->set & OPT_VERBOSE) {
             out_printf("Failed to update chunk.  Skipping...\n");
         }
         return;
@@ -199,7 +253,7 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
     // The same file reached a second time (through a linked folder) must be
     // read after the first update has written it.
     if (pool_->pending(st.st_dev, st.st_ino, false)) {
-        finish();
+        drain();
     }
     while (pool_->window.size() >= pool_->cap) {
         pump(true);
@@ -210,6 +264,10 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
     j->ino = st.st_ino;
     j->dir_dev = pool_->dir_dev;
     j->dir_ino = pool_->dir_ino;
+    if (!folder_) {
+        folder_ = std::make_shared<folder>(std::string()); // nothing to sync
+    }
+    j->dir = folder_;
     if (opt_->set & OPT_VERBOSE) {
         output_capture capture(&j->messages);
         out_printf("Updating chunk %s...\n", rel_path.c_str());
@@ -217,24 +275,48 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
     job *raw = j.get();
     {
         std::lock_guard<std::mutex> lock(pool_->m);
+        ++folder_->holds;
         pool_->window.push_back(std::move(j));
     }
     pool_->advance(raw, stage::loading);
     pump(false);
 }
 
-void chunk_runner::entering_directory(const struct stat &st) {
+void chunk_runner::entering_directory(const std::string &path, const struct stat &st) {
+    leave_folder();
     if (!pool_) {
+        folder_path_ = path;
         return;
     }
     if (pool_->pending(st.st_dev, st.st_ino, true)) {
-        finish();
+        drain();
     }
     pool_->dir_dev = st.st_dev;
     pool_->dir_ino = st.st_ino;
+    folder_ = std::make_shared<folder>(path);
+}
+
+void chunk_runner::leave_folder() {
+    if (!pool_) {
+        if (folder_written_) {
+            sync_written_folder(folder_path_);
+        }
+        folder_written_ = false;
+        folder_path_.clear();
+        return;
+    }
+    if (folder_ && pool_->release(*folder_, false)) {
+        sync_written_folder(folder_->path);
+    }
+    folder_.reset();
 }
 
 void chunk_runner::finish() {
+    leave_folder();
+    drain();
+}
+
+void chunk_runner::drain() {
     if (!pool_) {
         return;
     }
@@ -291,5 +373,5 @@ void chunk_runner::process(job *j) {
     }
     j->nf.reset();
     print_failure(status, j->file, opt_);
-    pool_->advance(j, stage::done);
+    pool_->complete(j, false);
 }

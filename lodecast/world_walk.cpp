@@ -67,7 +67,7 @@ bool update_chunk_dir(const std::string &dir_path, const struct stat &dir_st,
                       const std::string &rel_dir, chunk_runner &runner, const options *opt) {
     std::vector<std::string> names;
     {
-        runner.entering_directory(dir_st);
+        runner.entering_directory(dir_path, dir_st);
         dir_ptr fld(opendir(dir_path.c_str()));
         if (!fld) {
             runner.finish(); // chunks before the failure come first
@@ -110,7 +110,7 @@ int walk(DIR *tld, const std::string &root, chunk_runner &runner, const options 
         if (!is_directory(st) || !check_base32(name1.c_str())) {
             continue;
         }
-        runner.entering_directory(st);
+        runner.entering_directory(path1, st);
         dir_ptr sld(opendir(path1.c_str()));
         if (!sld) {
             runner.finish(); // chunks before the failure come first

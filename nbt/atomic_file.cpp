@@ -2,8 +2,10 @@
 
 #include "nbt/nbt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -13,6 +15,9 @@
 namespace nbt_detail {
 
 namespace {
+
+std::atomic<bool> folder_sync_on{true};
+std::atomic<unsigned long> folder_sync_count{0};
 
 class Fd {
   public:
@@ -70,10 +75,40 @@ bool write_all(int fd, const unsigned char *p, size_t n) {
     return true;
 }
 
+// The process's umask as the kernel reports it, or -1 where it does not.
+long umask_from_proc() {
+    std::FILE *f = std::fopen("/proc/self/status", "re");
+    if (f == nullptr) {
+        return -1;
+    }
+    long mask = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        unsigned int value;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<long>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(f);
+    return mask;
+}
+
 mode_t new_file_mode() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0644 & ~mask;
+    // umask() can only be read by setting it, for the whole process: done
+    // per call it would let files that other threads create meanwhile get
+    // the wrong mode. The kernel's report reads it without a change; where
+    // there is none it is read once (thread-safe static initialisation).
+    long mask = umask_from_proc();
+    if (mask < 0) {
+        static const mode_t first = [] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+        }();
+        mask = first;
+    }
+    return 0644 & ~static_cast<mode_t>(mask);
 }
 
 // The folder part of path ("." when there is none) and the name part.
@@ -88,18 +123,25 @@ void split_path(const std::string &path, std::string &dir, std::string &name) {
     }
 }
 
-void sync_folder(const std::string &dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // The rename has already happened; a folder that cannot be synced
-        // (some file systems refuse) does not undo it, so it is not a
-        // failure of the replacement.
-        ::fsync(fd);
-        ::close(fd);
-    }
+} // namespace
+
+void set_folder_sync(bool on) {
+    folder_sync_on.store(on, std::memory_order_relaxed);
 }
 
-} // namespace
+bool folder_sync_enabled() {
+    return folder_sync_on.load(std::memory_order_relaxed);
+}
+
+unsigned long folder_syncs_attempted() {
+    return folder_sync_count.load(std::memory_order_relaxed);
+}
+
+bool sync_folder(const char *dir) {
+    folder_sync_count.fetch_add(1, std::memory_order_relaxed);
+    Fd fd(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
 
 int replace_file(const char *path, const unsigned char *data, size_t n) {
     std::string target = path;
@@ -124,6 +166,14 @@ int replace_file(const char *path, const unsigned char *data, size_t n) {
 
     std::string dir, name;
     split_path(target, dir, name);
+    // A caller that syncs folders itself syncs the folder of the path it
+    // gave; a link may have led elsewhere.
+    bool other_folder = false;
+    if (target != path) {
+        std::string given_dir, given_name;
+        split_path(path, given_dir, given_name);
+        other_folder = given_dir != dir;
+    }
     if (name.empty()) {
         return NBT_EGZ;
     }
@@ -156,7 +206,12 @@ int replace_file(const char *path, const unsigned char *data, size_t n) {
         return NBT_ERR;
     }
     temp.keep();
-    sync_folder(dir);
+    // The rename has already happened; a folder that cannot be synced (some
+    // file systems refuse) does not undo it, so it is not a failure of the
+    // replacement.
+    if (folder_sync_enabled() || other_folder) {
+        (void)sync_folder(dir.c_str());
+    }
     return NBT_OK;
 }
 

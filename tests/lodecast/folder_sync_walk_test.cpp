@@ -1,0 +1,206 @@
+// A run syncs each folder it wrote chunks into once, after the last of
+// them, on one thread as on several, also when the walk stops early; every
+// chunk comes out complete and the same whatever the number of threads.
+// The runs happen in this process, so that the library's count of folder
+// syncs shows what the run did.
+#include "lodecast/program.h"
+#include "nbt/atomic_file.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "support/world_check.h"
+#include "world_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using world_test::put_chunk;
+namespace fs = std::filesystem;
+
+// Standard error of this process goes to a file while it lives.
+class StderrToFile {
+  public:
+    explicit StderrToFile(const std::string &path) {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (saved_ >= 0 && fd >= 0) {
+            dup2(fd, 2);
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    ~StderrToFile() {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, 2);
+            close(saved_);
+        }
+    }
+    StderrToFile(const StderrToFile &) = delete;
+    StderrToFile &operator=(const StderrToFile &) = delete;
+
+  private:
+    int saved_;
+};
+
+struct InProcessRun {
+    int status = -1;
+    std::string err;
+    unsigned long folder_syncs = 0;
+    std::map<std::string, Bytes> files; // every file afterwards, decompressed
+};
+
+// Runs the tool in this process on world with ore 16, a fixed seed, -v and
+// threads threads.
+InProcessRun run_in_process(const fs::path &world, const std::string &threads) {
+    std::vector<std::string> args{"lodecast", world.string(), "16", "-v",
+                                  "-seed",    "99",           "-j", threads};
+    std::vector<char *> argv;
+    for (std::string &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    TempDir out;
+    InProcessRun r;
+    const unsigned long before = nbt_detail::folder_syncs_attempted();
+    {
+        StderrToFile redirect(out.file("err"));
+        r.status = run_lodecast(static_cast<int>(args.size()), argv.data());
+    }
+    r.folder_syncs = nbt_detail::folder_syncs_attempted() - before;
+    const Bytes err = read_file(out.file("err"));
+    r.err.assign(err.begin(), err.end());
+    for (const auto &[rel, raw] : snapshot_files(world.string())) {
+        try {
+            r.files[rel] = gunzip_file((world / rel).string());
+        } catch (const std::exception &) {
+            r.files[rel] = raw; // the file that is no chunk stays as it was
+        }
+    }
+    return r;
+}
+
+// The file of mixed_world that is named as a chunk but cannot be read.
+const char *const kNoChunk = "0/5/c.5.5.dat";
+
+// Level-1 folders 0..2 and level-2 folders 0..2 in each, four chunks in
+// each, plus folders that get nothing written: one holding only a file
+// that is no chunk, one empty, one holding only a file with no chunk name.
+void mixed_world(const fs::path &w) {
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            for (int c = 0; c < 4; ++c) {
+                const int x = a + 64 * c;
+                put_chunk(w,
+                          std::to_string(a) + "/" + std::to_string(b) + "/c." + std::to_string(x) +
+                              "." + std::to_string(b) + ".dat",
+                          x, b);
+            }
+        }
+    }
+    fs::create_directories(w / "0/5");
+    write_gzip_file((w / kNoChunk).string(), {'n', 'o', 't', ' ', 'n', 'b', 't'});
+    fs::create_directories(w / "1/6");
+    put_chunk(w, "2/7/notes.dat", 0, 0);
+}
+
+// The chunks a -v run reported updating, but for the one that fails.
+std::vector<std::string> written_chunks(const std::string &err) {
+    std::vector<std::string> out;
+    for (const std::string &rel : world_test::updated_chunks(err)) {
+        if (rel != kNoChunk) {
+            out.push_back(rel);
+        }
+    }
+    return out;
+}
+
+// Their level-2 folders ("a/b").
+std::set<std::string> folders_of_written_chunks(const std::string &err) {
+    std::set<std::string> folders;
+    for (const std::string &rel : written_chunks(err)) {
+        folders.insert(rel.substr(0, rel.rfind('/')));
+    }
+    return folders;
+}
+
+struct WalkCase {
+    const char *name;
+    std::function<void(const fs::path &)> make;
+    int status;
+    // -1: one sync per folder holding an updated chunk, as -v reports them.
+    int syncs;
+};
+
+TEST(FolderSyncWalk, EachWrittenFolderIsSyncedOnceOnAnyNumberOfThreads) {
+    const WalkCase cases[] = {
+        {"nine folders with chunks, three without", mixed_world, 0, 9},
+        // 0/3 leads to 0/0: the folder is walked, written and synced twice.
+        {"a folder walked twice",
+         [](const fs::path &w) {
+             mixed_world(w);
+             ASSERT_EQ(symlink("0", (w / "0/3").c_str()), 0);
+         },
+         0, 10},
+        // The walk stops at a dangling link: the folders written before it,
+        // the one it stops in included, are synced all the same.
+        {"a walk that stops",
+         [](const fs::path &w) {
+             mixed_world(w);
+             ASSERT_EQ(symlink("nowhere", (w / "1/1/c.9.9.dat").c_str()), 0);
+         },
+         1, -1},
+    };
+    for (const WalkCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path world = dir.path() / "world";
+        // The same path for every run: the messages hold it.
+        std::vector<InProcessRun> runs;
+        FileSnapshot before;
+        for (const char *threads : {"1", "2", "8"}) {
+            SCOPED_TRACE(std::string("-j ") + threads);
+            fs::remove_all(world);
+            c.make(world);
+            before = snapshot_files(world.string());
+            runs.push_back(run_in_process(world, threads));
+            const InProcessRun &r = runs.back();
+            EXPECT_EQ(r.status, c.status) << r.err;
+            const size_t expected = c.syncs >= 0 ? static_cast<size_t>(c.syncs)
+                                                 : folders_of_written_chunks(r.err).size();
+            EXPECT_EQ(r.folder_syncs, expected) << r.err;
+            // The run hands the per-write sync back as it found it.
+            EXPECT_TRUE(nbt_detail::folder_sync_enabled());
+            EXPECT_TRUE(dot_entries(world.string()).empty());
+            // Every chunk reported is complete and holds its veins.
+            for (std::string rel : written_chunks(r.err)) {
+                if (rel.rfind("0/3/", 0) == 0) {
+                    rel = "0/0/" + rel.substr(4); // the linked folder's file
+                }
+                const ChunkCheck check =
+                    check_chunk_file((world / rel).string(), before[rel], kCoal);
+                EXPECT_EQ(check.state, ChunkState::Updated) << rel << ": " << check.detail;
+            }
+        }
+        for (size_t i = 1; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].err, runs[0].err) << "run " << i;
+            ASSERT_EQ(runs[i].files.size(), runs[0].files.size());
+            for (const auto &[rel, bytes] : runs[0].files) {
+                EXPECT_TRUE(runs[i].files[rel] == bytes) << rel << " differs in run " << i;
+            }
+        }
+    }
+}
+
+} // namespace
