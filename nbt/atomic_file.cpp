@@ -111,16 +111,18 @@ mode_t new_file_mode() {
     return 0644 & ~static_cast<mode_t>(mask);
 }
 
-// The folder part of path ("." when there is none) and the name part.
-void split_path(const std::string &path, std::string &dir, std::string &name) {
-    size_t slash = path.find_last_of('/');
+struct path_parts {
+    std::string dir;  // "." when the path names no folder
+    std::string name; // the part after the last slash
+};
+
+path_parts split_path(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
-        dir = ".";
-        name = path;
-    } else {
-        dir = slash == 0 ? "/" : path.substr(0, slash);
-        name = path.substr(slash + 1);
+        return {std::string(1, '.'), path};
     }
+    // A file right below the root keeps "/" as its folder.
+    return {path.substr(0, slash == 0 ? 1 : slash), path.substr(slash + 1)};
 }
 
 } // namespace
@@ -164,16 +166,12 @@ int replace_file(const char *path, const unsigned char *data, size_t n) {
         return NBT_EGZ;
     }
 
-    std::string dir, name;
-    split_path(target, dir, name);
+    const path_parts parts = split_path(target);
+    const std::string &dir = parts.dir;
+    const std::string &name = parts.name;
     // A caller that syncs folders itself syncs the folder of the path it
     // gave; a link may have led elsewhere.
-    bool other_folder = false;
-    if (target != path) {
-        std::string given_dir, given_name;
-        split_path(path, given_dir, given_name);
-        other_folder = given_dir != dir;
-    }
+    const bool other_folder = target != path && split_path(path).dir != dir;
     if (name.empty()) {
         return NBT_EGZ;
     }
