@@ -1,6 +1,7 @@
 // libFuzzer target for the NBT reader and writer. Any input either fails to
-// parse, leaving nothing allocated, or parses into a tree that writes out,
-// reads back equal, and writes out again to the same decompressed bytes.
+// parse, leaving nothing allocated, or parses into a tree that the
+// stream-level reader reads alike, that writes out, reads back equal, and
+// writes out again to the same decompressed bytes.
 #include "nbt/nbt.h"
 #include "support/nbt_tree_equal.h"
 
@@ -105,12 +106,41 @@ std::vector<unsigned char> decompressed(const std::string &path) {
     return out;
 }
 
+// Reads the input again through the stream-level reader, which shares the
+// parser but reads from an open gzip stream in bounded steps. It must accept
+// whatever nbt_parse accepted, with an equal tree; where nbt_parse refused
+// the input it may still accept it (it does not read the stream to its
+// end), but must not crash or leak either way.
+void check_stream_reader(const nbt_tag *parsed) {
+    gzFile gz = gzopen(input_path().c_str(), "rb");
+    if (gz == nullptr) {
+        fail("cannot reopen the input");
+    }
+    nbt_file handle{gz, nullptr};
+    auto *tag = static_cast<nbt_tag *>(std::calloc(1, sizeof(nbt_tag)));
+    if (tag == nullptr) {
+        fail("calloc failed");
+    }
+    const int type = nbt_read_tag(&handle, &tag);
+    gzclose(gz);
+    if (parsed != nullptr) {
+        if (type < 0) {
+            fail("the stream reader refused what nbt_parse read, status", std::to_string(type));
+        }
+        if (std::string diff = nbt_tree_difference(parsed, tag); !diff.empty()) {
+            fail("the stream reader read another tree:", diff);
+        }
+    }
+    nbt_free_tag(tag);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     set_input(data, size);
     int status = 0;
     NbtDoc first = parse(input_path(), &status);
+    check_stream_reader(first != nullptr ? first->root : nullptr);
     if (first == nullptr) {
         if (status != NBT_ERR && status != NBT_EMEM) {
             fail("unexpected status", std::to_string(status));
