@@ -5,11 +5,15 @@
 #include "lodecast/output.h"
 #include "nbt/atomic_file.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,30 +28,6 @@ enum class stage { loading, loaded, encoding, syncing, done };
 
 } // namespace
 
-// A folder chunks were handed over from, shared by its jobs. The fields
-// other than path change only under the pool's lock.
-struct chunk_runner::folder {
-    explicit folder(std::string p) : path(std::move(p)) {}
-    const std::string path;
-    // The walk's hold until it leaves the folder, and one per chunk of the
-    // folder that is not finished yet; whoever lets go of the last one
-    // syncs the folder.
-    int holds = 1;
-    bool written = false; // a chunk was renamed into it
-};
-
-namespace {
-
-void sync_written_folder(const std::string &path) {
-    // A folder that cannot be synced keeps its renames: not a failure of
-    // any chunk.
-    if (!path.empty()) {
-        (void)nbt_detail::sync_folder(path.c_str());
-    }
-}
-
-} // namespace
-
 struct chunk_runner::job {
     std::string file;
     std::string messages;
@@ -55,15 +35,30 @@ struct chunk_runner::job {
     ino_t ino;
     dev_t dir_dev;
     ino_t dir_ino;
+    std::string dir_path; // the folder it was found in
     stage at = stage::loading;
     chunk_status loaded = chunk_status::ok;
     chunk_status stored = chunk_status::ok;
     nbt_file_ptr nf;
     nbt_detail::ByteBuffer bytes; // the file's new content
-    std::shared_ptr<folder> dir;  // the folder it was found in
 };
 
 namespace {
+
+std::atomic<unsigned long> fs_sync_count{0};
+
+// Syncs the file system holding dir; st receives dir's status. true on
+// success.
+bool sync_file_system(const std::string &dir, struct stat *st) {
+    fs_sync_count.fetch_add(1, std::memory_order_relaxed);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::fstat(fd, st) == 0 && ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+}
 
 void print_failure(chunk_status status, const std::string &file, const options *opt) {
     report_chunk_status(status, file.c_str());
@@ -79,7 +74,7 @@ void print_failure(chunk_status status, const std::string &file, const options *
 // wait for them to reach the disk, which takes a compute worker's time of
 // no core.
 struct chunk_runner::pool {
-    explicit pool(size_t window_size) : cap(window_size) {}
+    pool(chunk_runner *r, size_t window_size) : runner(r), cap(window_size) {}
 
     ~pool() {
         {
@@ -154,20 +149,10 @@ struct chunk_runner::pool {
         }
     }
 
-    // Lets go of one hold on f (written: a chunk was renamed into it); true
-    // when it was the last hold on a folder that must now be synced.
-    bool release(folder &f, bool written) {
-        std::lock_guard<std::mutex> lock(m);
-        f.written = f.written || written;
-        return --f.holds == 0 && f.written;
-    }
-
-    // j is finished (written: its file was replaced). When it completes
-    // its folder, the folder is synced before the chunk counts as done, so
-    // that a finished run leaves no rename unsynced.
+    // j is finished (written: its file was replaced).
     void complete(job *j, bool written) {
-        if (release(*j->dir, written)) {
-            sync_written_folder(j->dir->path);
+        if (written) {
+            runner->written(j->dir_path, j->dir_dev);
         }
         advance(j, stage::done);
     }
@@ -185,6 +170,7 @@ struct chunk_runner::pool {
         return false;
     }
 
+    chunk_runner *const runner;
     std::mutex m;
     std::condition_variable work_cv; // a compute task was queued, or stopping
     std::condition_variable disk_cv; // a disk task was queued, or stopping
@@ -203,10 +189,16 @@ struct chunk_runner::pool {
     ino_t dir_ino = 0;
 };
 
-chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
-    : ore_id_(ore_id), opt_(opt), folder_sync_before_(nbt_detail::folder_sync_enabled()) {
-    // One sync per folder instead of one per chunk: most folders hold
-    // several chunks, and a sync waits for the disk.
+unsigned long file_system_syncs_attempted() {
+    return fs_sync_count.load(std::memory_order_relaxed);
+}
+
+chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads, std::string world)
+    : ore_id_(ore_id), opt_(opt), folder_sync_before_(nbt_detail::folder_sync_enabled()),
+      world_(std::move(world)) {
+    // One sync of the file system at the end instead of one per chunk: a
+    // folder sync waits for the disk, and in the usual layout most folders
+    // hold a single chunk.
     nbt_detail::set_folder_sync(false);
     if (threads < 2) {
         return;
@@ -216,7 +208,7 @@ chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads)
     // chunk, and the disk serves several syncs at once. The window holds
     // enough chunks to keep them all busy while the walk's thread works.
     const int workers = (1 + disk_workers_per_thread) * threads;
-    pool_ = std::make_unique<pool>(2 * static_cast<size_t>(workers) + 2);
+    pool_ = std::make_unique<pool>(this, 2 * static_cast<size_t>(workers) + 2);
     int started[2] = {0, 0};
     for (int i = 0; i < workers; ++i) {
         const bool disk = i % (1 + disk_workers_per_thread) != 0;
@@ -244,7 +236,7 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
             out_printf("Updating chunk %s...\n", rel_path.c_str());
         }
         if (update_chunk(file.c_str(), ore_id_, opt_) == 0) {
-            folder_written_ = true;
+            written(folder_path_, folder_dev_);
         } else if (opt_->set & OPT_VERBOSE) {
             out_printf("Failed to update chunk.  Skipping...\n");
         }
@@ -264,10 +256,7 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
     j->ino = st.st_ino;
     j->dir_dev = pool_->dir_dev;
     j->dir_ino = pool_->dir_ino;
-    if (!folder_) {
-        folder_ = std::make_shared<folder>(std::string()); // nothing to sync
-    }
-    j->dir = folder_;
+    j->dir_path = folder_path_;
     if (opt_->set & OPT_VERBOSE) {
         output_capture capture(&j->messages);
         out_printf("Updating chunk %s...\n", rel_path.c_str());
@@ -275,7 +264,6 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
     job *raw = j.get();
     {
         std::lock_guard<std::mutex> lock(pool_->m);
-        ++folder_->holds;
         pool_->window.push_back(std::move(j));
     }
     pool_->advance(raw, stage::loading);
@@ -283,9 +271,9 @@ void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
 }
 
 void chunk_runner::entering_directory(const std::string &path, const struct stat &st) {
-    leave_folder();
+    folder_path_ = path;
+    folder_dev_ = st.st_dev;
     if (!pool_) {
-        folder_path_ = path;
         return;
     }
     if (pool_->pending(st.st_dev, st.st_ino, true)) {
@@ -293,27 +281,55 @@ void chunk_runner::entering_directory(const std::string &path, const struct stat
     }
     pool_->dir_dev = st.st_dev;
     pool_->dir_ino = st.st_ino;
-    folder_ = std::make_shared<folder>(path);
-}
-
-void chunk_runner::leave_folder() {
-    if (!pool_) {
-        if (folder_written_) {
-            sync_written_folder(folder_path_);
-        }
-        folder_written_ = false;
-        folder_path_.clear();
-        return;
-    }
-    if (folder_ && pool_->release(*folder_, false)) {
-        sync_written_folder(folder_->path);
-    }
-    folder_.reset();
 }
 
 void chunk_runner::finish() {
-    leave_folder();
     drain();
+    sync_written();
+}
+
+void chunk_runner::written(const std::string &dir, dev_t dev) {
+    std::lock_guard<std::mutex> lock(written_m_);
+    written_any_ = true;
+    if (!dir.empty()) {
+        written_folders_.emplace(dir, dev);
+    }
+}
+
+void chunk_runner::sync_written() {
+    std::map<std::string, dev_t> folders;
+    {
+        std::lock_guard<std::mutex> lock(written_m_);
+        if (!written_any_) {
+            return;
+        }
+        written_any_ = false;
+        folders.swap(written_folders_);
+    }
+    // Devices whose file system was synced, and those where that failed
+    // and each folder gets its own sync.
+    std::set<dev_t> synced;
+    std::set<dev_t> refused;
+    const auto sync_fs_of = [&](const std::string &dir, dev_t known) {
+        struct stat st {};
+        const bool ok = sync_file_system(dir, &st);
+        (ok ? synced : refused).insert(ok ? st.st_dev : known);
+        return ok;
+    };
+    if (!world_.empty()) {
+        struct stat st {};
+        if (::stat(world_.c_str(), &st) == 0) {
+            (void)sync_fs_of(world_, st.st_dev);
+        }
+    }
+    for (const auto &[dir, dev] : folders) {
+        if (synced.count(dev) != 0) {
+            continue;
+        }
+        if (refused.count(dev) != 0 || !sync_fs_of(dir, dev)) {
+            (void)nbt_detail::sync_folder(dir.c_str());
+        }
+    }
 }
 
 void chunk_runner::drain() {

@@ -12,18 +12,20 @@
 // one-thread run. At most 2 x (3 x threads) + 2 chunks are in flight.
 //
 // While a runner exists, chunk writes leave the folder sync to it: each
-// folder the walk enters is synced once, after the last of its chunks has
-// been renamed into it and the walk has left it (or finished), and only
-// when at least one chunk was written there. On one thread that happens
-// before the walk lists the next folder; on several, the write that
-// completes a folder syncs it, so the walk never waits for the disk.
+// file is complete on disk before its rename whatever happens, so syncing
+// folders during the run would only make renames durable early, which a
+// run cut short cannot use (the world is partly updated either way). When
+// the runner finishes it syncs the world's file system once, if a chunk
+// was written, so that every rename is durable when the tool exits.
 #ifndef LODECAST_CHUNK_RUNNER_H
 #define LODECAST_CHUNK_RUNNER_H
 
 #include "lodecast/options.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 
@@ -32,8 +34,9 @@ class chunk_runner {
     // threads below 2 give the plain sequential run (no thread is started;
     // messages go straight to standard error). If the workers cannot be
     // started the run is sequential as well. opt must outlive the runner.
+    // world is the world directory, whose file system finish() syncs.
     // Turns the library's per-write folder sync off until it is destroyed.
-    chunk_runner(int16_t ore_id, const options *opt, int threads);
+    chunk_runner(int16_t ore_id, const options *opt, int threads, std::string world);
     // Finishes every chunk handed over (as finish()) and turns the
     // per-write folder sync back to what it was.
     ~chunk_runner();
@@ -46,29 +49,32 @@ class chunk_runner {
     // the walk.
     void chunk(const std::string &file, const std::string &rel_path, const struct stat &st);
 
-    // Called before the walk lists a directory (path, st its status): the
-    // directory entered before is done with, so it is synced once its
-    // chunks are written; then waits for pending writes into this same
-    // directory, so that the listing sees no temporary file of this run,
-    // as on one thread. Chunks handed over next belong to this directory.
+    // Called before the walk lists a directory (path, st its status):
+    // waits for pending writes into this same directory, so that the
+    // listing sees no temporary file of this run, as on one thread. Chunks
+    // handed over next belong to this directory.
     void entering_directory(const std::string &path, const struct stat &st);
 
-    // Waits until every chunk handed over is written, every folder they
-    // were written into is synced and their messages are printed. Called
-    // when the walk ends or stops. Afterwards out_printf prints directly
-    // again, so the walk's closing messages follow every chunk's.
+    // Waits until every chunk handed over is written and its messages are
+    // printed, then, if any chunk was written since the last finish(),
+    // syncs the world's file system (syncfs); where that fails, each folder
+    // written into is synced instead, and a folder on another file system
+    // than the world gets a sync of its own. A failed sync fails no chunk:
+    // the renames have happened. Called when the walk ends or stops.
+    // Afterwards out_printf prints directly again, so the walk's closing
+    // messages follow every chunk's.
     void finish();
 
   private:
     struct job;
     struct pool;
-    struct folder;
-    // Waits for every chunk handed over, without letting go of the current
-    // folder.
+    // Waits for every chunk handed over.
     void drain();
-    // The walk is done with the current folder: syncs it now if its
-    // written chunks are all in place, else leaves that to its last write.
-    void leave_folder();
+    // Records that a chunk was written into the folder dir (on device
+    // dev); called on any thread.
+    void written(const std::string &dir, dev_t dev);
+    // The sync at the end of a run, for what written() recorded.
+    void sync_written();
     // Runs the ordered stage for every loaded chunk whose turn has come and
     // prints every finished chunk whose turn has come; with wait, blocks
     // until at least one of them was possible.
@@ -78,12 +84,20 @@ class chunk_runner {
     int16_t ore_id_;
     const options *opt_;
     bool folder_sync_before_;
+    std::string world_;
     std::unique_ptr<pool> pool_;
-    // The folder chunks are handed over from: on one thread its path and
-    // whether a chunk was written into it, with several its shared record.
+    // The folder chunks are handed over from, and its device.
     std::string folder_path_;
-    bool folder_written_ = false;
-    std::shared_ptr<folder> folder_;
+    dev_t folder_dev_ = 0;
+    // Folders written into since the last finish(), with their devices:
+    // few (one per level-2 folder at most), kept for the fallback.
+    std::mutex written_m_;
+    std::map<std::string, dev_t> written_folders_;
+    bool written_any_ = false;
 };
+
+// How many file-system syncs (successful or not) runners in this process
+// have attempted: lets tests see what a run synced.
+unsigned long file_system_syncs_attempted();
 
 #endif

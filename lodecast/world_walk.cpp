@@ -147,7 +147,7 @@ int update_all_chunks(const char *path, int16_t ore_id, const options *opt) {
     }
     // Chunk files are loaded and written by opt->threads threads; the walk,
     // the veins and every message stay in walk order on this one.
-    chunk_runner runner(ore_id, opt, opt->threads);
+    chunk_runner runner(ore_id, opt, opt->threads, path);
     if (walk(tld.get(), path, runner, opt) != 0) {
         return 1;
     }
