@@ -27,7 +27,7 @@ void read_unsigned(const char *text, uint32_t *field) {
 
 // One row of the option table: name, bits it adds, how many entries after
 // it hold its values, and how it reads them (vals[0] is the first value).
-struct option_spec {
+struct option_entry {
     const char *name;
     uint32_t bits;
     int values;
@@ -54,7 +54,7 @@ void read_bbox(char **vals, options *opt) {
 }
 
 // The remainders truncate and keep the sign: -mn -130 gives -2.
-constexpr option_spec option_table[] = {
+constexpr option_entry option_table[] = {
     {"-r", OPT_ROUNDS, 1, [](char **v, options *o) { read_signed(v[0], &o->rounds); }},
     {"-mn", OPT_MIN_DEPTH, 1,
      [](char **v, options *o) {
@@ -143,15 +143,15 @@ void parse_options(int argc, char **argv, options *opt) {
     // Every entry is examined, the program name, world path and ore id
     // included, and entries read as values are examined as options too.
     for (int i = 0; i < argc; ++i) {
-        for (const option_spec &spec : option_table) {
-            if (std::strcmp(argv[i], spec.name) != 0) {
+        for (const option_entry &entry : option_table) {
+            if (std::strcmp(argv[i], entry.name) != 0) {
                 continue;
             }
-            opt->set |= spec.bits;
+            opt->set |= entry.bits;
             // An option too near the end counts as given with unreadable
             // values: its bits are set, its fields keep their values.
-            if (argc - 1 - i >= spec.values) {
-                spec.read(argv + i + 1, opt);
+            if (argc - 1 - i >= entry.values) {
+                entry.read(argv + i + 1, opt);
             }
         }
     }

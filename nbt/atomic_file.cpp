@@ -1,5 +1,6 @@
 #include "nbt/atomic_file.h"
 
+#include "nbt/fd.h"
 #include "nbt/nbt.h"
 
 #include <atomic>
@@ -18,28 +19,6 @@ namespace {
 
 std::atomic<bool> folder_sync_on{true};
 std::atomic<unsigned long> folder_sync_count{0};
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting the result: a failed close can mean lost data.
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 // Removes the temporary file unless the rename took it over.
 class TempFile {

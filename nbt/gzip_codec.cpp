@@ -1,5 +1,6 @@
 #include "nbt/gzip_codec.h"
 
+#include "nbt/fd.h"
 #include "nbt/gzip_backends.h"
 #include "nbt/nbt.h"
 
@@ -47,22 +48,6 @@ int decode_member(gzip_library lib, const unsigned char *in, size_t n, ByteBuffe
     }
     return zlib_decode_member(in, n, out, used);
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 } // namespace
 
