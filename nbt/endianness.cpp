@@ -39,20 +39,32 @@ int get_endianness(void) {
     return first == 1 ? 1 : 0;
 }
 
-void swaps(uint16_t *x) { *x = static_cast<uint16_t>((*x >> 8) | (*x << 8)); }
+void swaps(uint16_t *x) {
+    *x = static_cast<uint16_t>((*x >> 8) | (*x << 8));
+}
 
 void swapi(uint32_t *x) {
     *x = (*x >> 24) | ((*x << 8) & 0x00FF0000u) | ((*x >> 8) & 0x0000FF00u) | (*x << 24);
 }
 
-void swapl(uint64_t *x) { *x = reverse_bytes(*x); }
+void swapl(uint64_t *x) {
+    *x = reverse_bytes(*x);
+}
 
-float swapf(float fx) { return reverse_bytes(fx); }
+float swapf(float fx) {
+    return reverse_bytes(fx);
+}
 
-double swapd(double dx) { return reverse_bytes(dx); }
+double swapd(double dx) {
+    return reverse_bytes(dx);
+}
 
-uint64_t swpd(double d) { return reverse_into<uint64_t>(d); }
+uint64_t swpd(double d) {
+    return reverse_into<uint64_t>(d);
+}
 
-double uswpd(uint64_t d) { return reverse_into<double>(d); }
+double uswpd(uint64_t d) {
+    return reverse_into<double>(d);
+}
 
 } // extern "C"
