@@ -6,6 +6,8 @@
 #include "support/temp_dir.h"
 #include "support/world_check.h"
 
+#include "support/run.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -173,15 +175,6 @@ TEST(UpdateChunk, NoRoundsRewritesTheSameTree) {
     EXPECT_EQ(after[0], 0x1f);
     EXPECT_EQ(after[1], 0x8b);
     EXPECT_EQ(gunzip_file(path), doc);
-}
-
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 TEST(UpdateChunk, VeryVerboseTraceHasHeaderAndNumberedRounds) {

@@ -3,6 +3,8 @@
 #include "lodecast/random.h"
 #include "ore_fixtures.h"
 
+#include "support/run.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -22,15 +24,6 @@ options vein_options(int size, int min_depth, int max_depth, uint32_t set = OPT_
     opt.min_depth = min_depth;
     opt.max_depth = max_depth;
     return opt;
-}
-
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // The coordinates of every "Added block" line, in order.

@@ -35,15 +35,6 @@ inline void set_mtime(const std::string &path, time_t seconds) {
     }
 }
 
-inline std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The chunks a -v run reported updating, in sorted order (the walk follows
 // the order of the directory listings, which the tests do not rely on).
 inline std::vector<std::string> updated_chunks(const std::string &err) {

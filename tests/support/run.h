@@ -11,6 +11,9 @@ struct RunResult {
     std::string err; // standard error
 };
 
+// The lines of a captured text, without their line breaks.
+std::vector<std::string> lines_of(const std::string &text);
+
 // Runs exe with args (argv[0] is exe itself) and waits for it.
 RunResult run_program(const std::string &exe, const std::vector<std::string> &args);
 
