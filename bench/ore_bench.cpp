@@ -1,5 +1,5 @@
 // Veins per second for Coal's defaults carved into a stone chunk.
-#include "lodecast/ore.h"
+#include "lodecast/vein.h"
 #include "lodecast/random.h"
 
 #include <benchmark/benchmark.h>

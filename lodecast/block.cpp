@@ -1,7 +1,7 @@
 #include "lodecast/block.h"
 
-#include "lodecast/ore.h"
 #include "lodecast/output.h"
+#include "lodecast/vein.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,6 +6,11 @@
 
 // A chunk is 16 x 128 x 16 blocks: x and z horizontal (0..15), y vertical
 // (0..127). y varies fastest in both arrays, then z, then x.
+constexpr int chunk_width = 16;
+constexpr int chunk_height = 128;
+constexpr int32_t chunk_block_count = chunk_width * chunk_height * chunk_width;
+constexpr int32_t chunk_data_bytes = chunk_block_count / 2;
+
 struct block_position {
     int32_t index;     // byte in the block array: ((x * 16) + z) * 128 + y
     int32_t data_byte; // byte in the data array: index / 2

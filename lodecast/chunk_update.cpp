@@ -1,81 +1,16 @@
 #include "lodecast/chunk_update.h"
 
-#include "lodecast/chunk.h"
-#include "lodecast/ore.h"
+#include "lodecast/block.h"
+#include "lodecast/chunk_document.h"
 #include "lodecast/output.h"
-#include "nbt/atomic_file.h"
-#include "nbt/document_write.h"
+#include "lodecast/vein.h"
+#include "nbt/nbt_io.h"
 
 #include <cstdio>
-#include <utility>
-
-namespace {
-
-constexpr int32_t block_count = 32768;
-constexpr int32_t data_bytes = block_count / 2;
-
-bool known_type(int32_t type) {
-    return type >= TAG_END && type <= TAG_COMPOUND;
-}
-
-bool payload_types_known(nbt_type type, void *value);
-
-// A tag of an unassigned type carries no payload in memory, so writing the
-// tree back would lose whatever the file held after its name.
-bool tag_types_known(const nbt_tag *tag) {
-    return known_type(tag->type) && payload_types_known(tag->type, tag->value);
-}
-
-bool payload_types_known(nbt_type type, void *value) {
-    if (value == nullptr) {
-        return true;
-    }
-    if (type == TAG_COMPOUND) {
-        const auto *c = static_cast<const nbt_compound *>(value);
-        for (int32_t i = 0; i < c->length; ++i) {
-            if (!tag_types_known(c->tags[i])) {
-                return false;
-            }
-        }
-    } else if (type == TAG_LIST) {
-        const auto *l = static_cast<const nbt_list *>(value);
-        if (l->length > 0 && !known_type(l->type)) {
-            return false;
-        }
-        for (int32_t i = 0; i < l->length; ++i) {
-            if (!payload_types_known(l->type, l->content[i])) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-nbt_tag *find_in_level(nbt_tag *root, const char *name) {
-    nbt_tag *level = nbt_find_tag_by_name("Level", root);
-    return level == nullptr ? nullptr : nbt_find_tag_by_name(name, level);
-}
-
-} // namespace
-
-int valid_chunk(nbt_tag *nbtroot) {
-    if (nbtroot == nullptr) {
-        return 1;
-    }
-    nbt_tag *level = nbt_find_tag_by_name("Level", nbtroot);
-    if (level == nullptr || level->type != TAG_COMPOUND) {
-        return 1;
-    }
-    nbt_tag *blocks = nbt_find_tag_by_name("Blocks", level);
-    if (blocks == nullptr) {
-        return 1;
-    }
-    nbt_byte_array *arr = nbt_cast_byte_array(blocks);
-    if (arr == nullptr || arr->length != block_count) {
-        return 1;
-    }
-    return 0;
-}
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 void report_chunk_status(chunk_status status, const char *file) {
     switch (status) {
@@ -93,29 +28,18 @@ void report_chunk_status(chunk_status status, const char *file) {
     case chunk_status::write_failed:
         out_printf("nbt_write(): Failed - chunk left unchanged\n");
         break;
+    case chunk_status::too_large:
+        out_printf("%s: the updated chunk would not fit its region record - chunk left unchanged\n",
+                   file);
+        break;
     }
-}
-
-chunk_status load_chunk(const char *file, nbt_file_ptr *out) {
-    out->reset();
-    nbt_file *raw = nullptr;
-    int rc = nbt_init(&raw);
-    nbt_file_ptr nf(raw);
-    if (rc != NBT_OK || nf == nullptr) {
-        return chunk_status::init_failed;
-    }
-    if (nbt_parse(nf.get(), file) != NBT_OK) {
-        return chunk_status::parse_failed;
-    }
-    *out = std::move(nf);
-    return chunk_status::ok;
 }
 
 chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
-    if (valid_chunk(nf->root) != 0 || !tag_types_known(nf->root)) {
+    nbt_byte_array *arr = chunk_blocks(nf->root);
+    if (arr == nullptr || !tag_types_known(nf->root)) {
         return chunk_status::invalid;
     }
-    nbt_byte_array *arr = nbt_cast_byte_array(find_in_level(nf->root, "Blocks"));
     nbt_byte_array *dat = nullptr;
     if (nbt_tag *data = find_in_level(nf->root, "Data"); data != nullptr) {
         dat = nbt_cast_byte_array(data);
@@ -124,7 +48,7 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
     // short "Data" does not matter, and the generator gets an empty array it
     // never touches.
     nbt_byte_array no_data{0, nullptr};
-    if (dat == nullptr || dat->length < data_bytes || dat->content == nullptr) {
+    if (dat == nullptr || dat->length < chunk_data_bytes || dat->content == nullptr) {
         if (opt->set & OPT_DATA) {
             return chunk_status::invalid;
         }
@@ -145,30 +69,47 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
     return chunk_status::ok;
 }
 
-chunk_status store_chunk(nbt_file *nf, const char *file) {
-    // The writer replaces the file only once the whole tree has been written,
-    // and refuses a file the user may not write.
-    return nbt_write(nf, file) < 0 ? chunk_status::write_failed : chunk_status::ok;
+namespace {
+
+chunk_status load_file(const char *file, nbt::document &doc, chunk_io &io) {
+    const int fd = ::open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return chunk_status::parse_failed;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && static_cast<uint64_t>(st.st_size) > max_chunk_file_bytes) {
+        ::close(fd);
+        return chunk_status::invalid;
+    }
+    io.raw.resize(ok ? static_cast<size_t>(st.st_size) : 0);
+    size_t have = 0;
+    while (ok && have < io.raw.size()) {
+        const ssize_t n = ::read(fd, io.raw.data() + have, io.raw.size() - have);
+        ok = n > 0;
+        have += ok ? static_cast<size_t>(n) : 0;
+    }
+    ::close(fd);
+    return ok ? parse_chunk(io.raw.data(), io.raw.size(), NBT_GZIP, doc, io)
+              : chunk_status::parse_failed;
 }
 
-chunk_status encode_chunk(nbt_file *nf, nbt_detail::ByteBuffer &out) {
-    return nbt_detail::encode_document(nf, out) < 0 ? chunk_status::write_failed : chunk_status::ok;
-}
-
-chunk_status write_chunk(const char *file, const nbt_detail::ByteBuffer &bytes) {
-    return nbt_detail::replace_file(file, bytes.data(), bytes.size()) != NBT_OK
-               ? chunk_status::write_failed
-               : chunk_status::ok;
-}
+} // namespace
 
 int update_chunk(const char *file, int16_t ore_id, const options *opt) {
-    nbt_file_ptr nf;
-    chunk_status status = load_chunk(file, &nf);
+    chunk_io io;
+    nbt::document doc;
+    nbt::buffer bytes;
+    chunk_status status = load_file(file, doc, io);
     if (status == chunk_status::ok) {
-        status = process_chunk(nf.get(), ore_id, opt);
+        status = process_chunk(doc.get(), ore_id, opt);
     }
     if (status == chunk_status::ok) {
-        status = store_chunk(nf.get(), file);
+        status =
+            nbt_encode(doc.get(), NBT_GZIP, bytes.get(), io.codec.get()) < 0 ||
+                    nbt_replace_file(file, bytes.data(), bytes.size(), nullptr, nullptr) != NBT_OK
+                ? chunk_status::write_failed
+                : chunk_status::ok;
     }
     report_chunk_status(status, file);
     return status == chunk_status::ok ? 0 : 1;

@@ -5,7 +5,7 @@
 #include "lodecast/options.h"
 #include "lodecast/output.h"
 #include "lodecast/random.h"
-#include "lodecast/world.h"
+#include "lodecast/world_update.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -40,5 +40,5 @@ int run_lodecast(int argc, char **argv) {
         ore_srand(opt.seed); // -seed: a reproducible run
     }
     apply_ore_defaults(ore_id, &opt);
-    return update_all_chunks(argv[1], static_cast<int16_t>(ore_id), &opt);
+    return update_world(argv[1], static_cast<int16_t>(ore_id), &opt);
 }

@@ -1,4 +1,4 @@
-#include "lodecast/ore.h"
+#include "lodecast/vein.h"
 #include "lodecast/output.h"
 #include "lodecast/random.h"
 

@@ -47,7 +47,8 @@ typedef enum nbt_status {
     NBT_OK = 0,
     NBT_ERR = -1,  /* general failure: malformed data, failed write */
     NBT_EMEM = -2, /* out of memory */
-    NBT_EGZ = -3   /* the gzip stream could not be opened */
+    NBT_EGZ = -3,  /* the gzip stream could not be opened */
+    NBT_ELIMIT = -4 /* well-formed data refused by a reader's limits (nbt_io.h) */
 } nbt_status;
 
 /* One node of the tree. name is null only for TAG_END and for a tag whose

@@ -1,6 +1,6 @@
 // Block layout, the precedence rule, data nibbles and the index checks.
 #include "lodecast/block.h"
-#include "lodecast/ore.h"
+#include "lodecast/vein.h"
 #include "ore_fixtures.h"
 
 #include <gtest/gtest.h>

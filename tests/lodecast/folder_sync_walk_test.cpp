@@ -2,11 +2,10 @@
 // on one thread as on several, also when the walk stops early, and syncs
 // no folder on its own; a run that wrote nothing syncs nothing. Every
 // chunk comes out complete and the same whatever the number of threads.
-// The runs happen in this process, so that the counts of syncs show what
-// the run did.
-#include "lodecast/chunk_runner.h"
-#include "lodecast/program.h"
-#include "nbt/atomic_file.h"
+// The runs happen in this process with a syncer that counts what the run
+// synced.
+#include "lodecast/random.h"
+#include "lodecast/world_update.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"
@@ -19,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -58,31 +58,36 @@ class StderrToFile {
 struct InProcessRun {
     int status = -1;
     std::string err;
-    unsigned long folder_syncs = 0;
-    unsigned long fs_syncs = 0;
+    unsigned long file_syncs = 0;
+    unsigned long folder_syncs = 0;     // folders and file systems
     std::map<std::string, Bytes> files; // every file afterwards, decompressed
 };
 
-// Runs the tool in this process on world with ore 16, a fixed seed, -v and
-// threads threads.
-InProcessRun run_in_process(const fs::path &world, const std::string &threads) {
-    std::vector<std::string> args{"lodecast", world.string(), "16", "-v",
-                                  "-seed",    "99",           "-j", threads};
-    std::vector<char *> argv;
-    for (std::string &a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+// Counts the syncs a run asks for, and syncs.
+int counting_sync(int fd, void *context) {
+    struct stat st {};
+    auto *r = static_cast<InProcessRun *>(context);
+    ++(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? r->folder_syncs : r->file_syncs);
+    return fsync(fd);
+}
+
+// Runs the tool's walk in this process on world with ore 16, a fixed seed,
+// -v and threads threads.
+InProcessRun run_in_process(const fs::path &world, int threads) {
+    options opt{};
+    opt.set = OPT_VERBOSE | OPT_SEED;
+    opt.threads = threads;
+    apply_ore_defaults(16, &opt);
+    ore_srand(99);
     TempDir out;
     InProcessRun r;
-    const unsigned long before = nbt_detail::folder_syncs_attempted();
-    const unsigned long fs_before = file_system_syncs_attempted();
+    nbt_durability d = run_durability();
+    d.sync = counting_sync;
+    d.context = &r;
     {
         StderrToFile redirect(out.file("err"));
-        r.status = run_lodecast(static_cast<int>(args.size()), argv.data());
+        r.status = update_world(world.c_str(), 16, &opt, d);
     }
-    r.folder_syncs = nbt_detail::folder_syncs_attempted() - before;
-    r.fs_syncs = file_system_syncs_attempted() - fs_before;
     const Bytes err = read_file(out.file("err"));
     r.err.assign(err.begin(), err.end());
     for (const auto &[rel, raw] : snapshot_files(world.string())) {
@@ -178,8 +183,8 @@ TEST(FolderSyncWalk, OneFileSystemSyncAtTheEndOnAnyNumberOfThreads) {
         // The same path for every run: the messages hold it.
         std::vector<InProcessRun> runs;
         FileSnapshot before;
-        for (const char *threads : {"1", "2", "8"}) {
-            SCOPED_TRACE(std::string("-j ") + threads);
+        for (int threads : {1, 2, 8}) {
+            SCOPED_TRACE("-j " + std::to_string(threads));
             fs::remove_all(world);
             c.make(world);
             before = snapshot_files(world.string());
@@ -187,11 +192,10 @@ TEST(FolderSyncWalk, OneFileSystemSyncAtTheEndOnAnyNumberOfThreads) {
             const InProcessRun &r = runs.back();
             EXPECT_EQ(r.status, c.status) << r.err;
             EXPECT_EQ(written_chunks(r.err).empty(), !c.writes) << r.err;
-            EXPECT_EQ(r.fs_syncs, c.writes ? 1u : 0u) << r.err;
-            // The file system takes syncs here, so no folder needs one.
-            EXPECT_EQ(r.folder_syncs, 0u) << r.err;
-            // The run hands the per-write sync back as it found it.
-            EXPECT_TRUE(nbt_detail::folder_sync_enabled());
+            // One sync of the file system, which takes it here, so no
+            // folder needs one; every file written was synced first.
+            EXPECT_EQ(r.folder_syncs, c.writes ? 1u : 0u) << r.err;
+            EXPECT_EQ(r.file_syncs, written_chunks(r.err).size()) << r.err;
             EXPECT_TRUE(dot_entries(world.string()).empty());
             // Every chunk reported is complete and holds its veins.
             for (std::string rel : written_chunks(r.err)) {

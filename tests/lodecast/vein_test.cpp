@@ -1,5 +1,5 @@
 // Vein tracing: draws, extents, start point, steps, clamping and messages.
-#include "lodecast/ore.h"
+#include "lodecast/vein.h"
 #include "lodecast/random.h"
 #include "ore_fixtures.h"
 

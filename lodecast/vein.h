@@ -1,6 +1,6 @@
 // Ore generation: one vein at a time, carved into a chunk's block array.
-#ifndef LODECAST_ORE_H
-#define LODECAST_ORE_H
+#ifndef LODECAST_VEIN_H
+#define LODECAST_VEIN_H
 
 #include "lodecast/options.h"
 #include "nbt/nbt.h"

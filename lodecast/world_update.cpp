@@ -1,0 +1,100 @@
+#include "lodecast/world_update.h"
+
+#include "lodecast/chunk_files.h"
+#include "lodecast/chunk_pipeline.h"
+#include "lodecast/chunk_update.h"
+#include "lodecast/output.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool passes_time_filter(const chunk_meta &m, const options *opt) {
+    if (!(opt->set & OPT_MTIME)) {
+        return true;
+    }
+    // Both sides as unsigned 32-bit numbers, both bounds inclusive.
+    if (opt->set & OPT_MTIME_AFTER) {
+        return m.mtime >= opt->m_time;
+    }
+    return m.mtime <= opt->m_time;
+}
+
+bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
+    if (!(opt->set & OPT_BBOX)) {
+        return true;
+    }
+    return m.x >= opt->x1 && m.x <= opt->x2 && m.z >= opt->y1 && m.z <= opt->y2;
+}
+
+// The run's messages and veins for each chunk.
+class update_handler : public chunk_handler {
+  public:
+    update_handler(int16_t ore_id, const options *opt) : ore_id_(ore_id), opt_(opt) {}
+
+    bool select(const world_unit &unit, size_t i) override {
+        return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_);
+    }
+    void begin(const world_unit &unit, size_t i) override {
+        if (verbose()) {
+            out_printf("Updating chunk %s...\n", unit.label(i).c_str());
+        }
+    }
+    chunk_status process(nbt_file *doc, const world_unit &, size_t) override {
+        return process_chunk(doc, ore_id_, opt_);
+    }
+    void retire(const world_unit &unit, size_t i, chunk_status status) override {
+        failed(status, unit.failure_name(i));
+    }
+    void unit_done(const world_unit &unit, chunk_status status) override {
+        failed(status, unit.path());
+    }
+
+  private:
+    bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
+    void failed(chunk_status status, const std::string &name) {
+        if (status == chunk_status::ok) {
+            return;
+        }
+        report_chunk_status(status, name.c_str());
+        if (verbose()) {
+            out_printf("Failed to update chunk.  Skipping...\n");
+        }
+    }
+
+    int16_t ore_id_;
+    const options *opt_;
+};
+
+} // namespace
+
+nbt_durability run_durability() {
+    nbt_durability d{};
+    d.sync_file = 1;
+    d.sync_folder = 0;
+    return d;
+}
+
+int update_world(const char *path, int16_t ore_id, const options *opt,
+                 const nbt_durability &durability) {
+    out_printf("Processing...\n");
+    chunk_files_format format(path, false);
+    if (!format.open()) {
+        out_printf("Could not open directory %s - %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    update_handler handler(ore_id, opt);
+    pipeline_config config;
+    config.threads = opt->threads;
+    config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;
+    config.durability = durability;
+    config.world = path;
+    chunk_pipeline pipeline(handler, config);
+    if (!pipeline.run(format)) {
+        return 1; // the walk printed why, after every chunk before it
+    }
+    pipeline.finish();
+    out_printf("World updated\n");
+    return 0;
+}
