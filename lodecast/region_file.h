@@ -54,7 +54,7 @@ std::string file_name(int32_t rx, int32_t rz, extension ext);
 // bad_length and unknown_compression are found when the record is read.
 enum class status {
     absent,              // location 0: no chunk
-    ok,                  //
+    ok,                  // the record is usable
     in_header,           // offset below 2: the record would be the header
     past_end,            // some of its sectors are beyond the file's end
     overlaps,            // shares a sector with another record
