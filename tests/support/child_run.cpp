@@ -105,10 +105,8 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
         }
         if (err_open && fds[1].revents != 0) {
             drain(err[0], result.err, err_open);
-            if (setup.stderr_read_limit >= 0 &&
-                result.err.size() >= static_cast<size_t>(setup.stderr_read_limit)) {
-                err_open = false;
-            }
+            // A limit of -1 converts to the largest size: no limit.
+            err_open = err_open && result.err.size() < static_cast<size_t>(setup.stderr_read_limit);
         }
         if (!err_open && err[0] >= 0) {
             close(err[0]); // the child's next message meets a closed pipe

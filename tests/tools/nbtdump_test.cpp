@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #ifdef NBTDUMP_EXE
@@ -117,32 +117,21 @@ TEST(Nbtdump, UsageWithoutFilesAndOnRequest) {
 }
 
 #ifdef LODECAST_CENSUS_EXE
-namespace fs = std::filesystem;
-
 // A report that could not be written in full is an error; a closed standard
 // output is not (it reads as /dev/null).
 TEST(Reports, OutputThatCannotBeWrittenIsAnError) {
-    TempDir dir;
-    fs::create_directories(dir.path() / "0/0");
-    fs::copy_file(real_chunk, dir.file("0/0/c.0.0.dat"));
-    struct Case {
-        std::string exe;
-        std::vector<std::string> args;
-        ChildSetup setup;
-        int status;
-    };
-    const std::string world = dir.path().string();
-    const Case cases[] = {
+    const std::string world = LODECAST_TEST_DATA;
+    const std::tuple<std::string, std::vector<std::string>, ChildSetup, int> cases[] = {
         {NBTDUMP_EXE, {real_chunk}, {.stdout_file = "/dev/full"}, 1},
         {NBTDUMP_EXE, {real_chunk}, {.closed_fd = 1}, 0},
         {LODECAST_CENSUS_EXE, {world}, {.stdout_file = "/dev/full"}, 1},
         {LODECAST_CENSUS_EXE, {world, "-csv", "/dev/full"}, {}, 1},
         {LODECAST_CENSUS_EXE, {world}, {.closed_fd = 1}, 0},
     };
-    for (const Case &c : cases) {
-        const RunResult r = run_with_setup(c.exe, c.args, c.setup);
-        EXPECT_EQ(r.status, c.status) << c.exe << " " << c.args.back() << ": " << r.err;
-        EXPECT_EQ(r.err.find("cannot write") != std::string::npos, c.status == 1) << r.err;
+    for (const auto &[exe, args, setup, status] : cases) {
+        const RunResult r = run_with_setup(exe, args, setup);
+        EXPECT_EQ(r.status, status) << exe << " " << args.back() << ": " << r.err;
+        EXPECT_EQ(r.err.find("cannot write") != std::string::npos, status == 1) << r.err;
     }
 }
 #endif
