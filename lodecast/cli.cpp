@@ -105,6 +105,21 @@ int32_t default_threads() {
                                                                 : static_cast<int32_t>(n));
 }
 
+const char lodecast_help[] =
+    "Usage: lodecast <world dir> <ore_id> [options]\n"
+    "Adds ore veins to every chunk file of a world (<dir>/<a>/<b>/c.<x>.<z>.dat).\n"
+    "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
+    "  -r <num>          veins per chunk        -s <num>   vein size (0-63)\n"
+    "  -mn/-mx <num>     lowest/highest height (0-127)\n"
+    "  -d <num>          data value (0-15)      -oo/-ob/-oa  replace ores/blocks/all\n"
+    "  -mb/-ma <time>    only chunk files modified before/after a Unix time\n"
+    "  -bb <x1> <y1> <x2> <y2>  only chunks inside a rectangle of chunk coordinates\n"
+    "  -v/-vv            one line per chunk / also every vein and block\n"
+    "  -j <n>            threads (default: one per core)\n"
+    "  -seed <n>         fixed seed for a reproducible run\n"
+    "  --help, --version this text, the version\n"
+    "Run without arguments for the full usage text; see lodecast(1).\n";
+
 void print_usage(const char *name) {
     out_printf("Usage: %s <world dir> <ore_id> [options]\n", name);
     out_printf("Ore IDs:\n");

@@ -7,6 +7,9 @@
 // Print the usage text on standard error.
 void print_usage(const char *name);
 
+// The short summary that --help prints on standard output.
+extern const char lodecast_help[];
+
 // Most threads a run starts (-j beyond it is capped).
 constexpr int32_t max_threads = 256;
 

@@ -1,5 +1,6 @@
 // The program as a whole: usage, ore id, option handling as seen in its
 // output, and runs on generated worlds.
+#include "lodecast/version.h"
 #include "support/child_run.h"
 #include "support/nbt_tree_equal.h"
 #include "support/temp_dir.h"
@@ -285,6 +286,61 @@ TEST(MakeWorld, CountSeesTheVeinsTheToolAdds) {
     RunResult after = run_program(LODECAST_MKWORLD_EXE, {"--count", world, "21"});
     EXPECT_EQ(after.out, std::to_string(added) + "\n");
     EXPECT_GT(added, 0u);
+}
+
+TEST(MakeWorld, WritesOnlyIntoAMissingOrEmptyFolderUnlessForced) {
+    TempDir dir;
+    const std::string world = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {world, "2"}).status, 0);
+    const FileSnapshot before = snapshot_files(world);
+    const RunResult refused = run_program(LODECAST_MKWORLD_EXE, {world, "3"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.rfind("lodecast-mkworld: " + world + " ", 0), 0u) << refused.err;
+    EXPECT_EQ(snapshot_files(world), before);
+    EXPECT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--force", world, "3"}).status, 0);
+    EXPECT_EQ(snapshot_files(world).size(), 9u);
+    fs::create_directories(dir.path() / "empty");
+    EXPECT_EQ(run_program(LODECAST_MKWORLD_EXE, {dir.file("empty"), "1"}).status, 0);
+}
+
+// A -v run over a 3 x 3 world under setup ends with status 0 and every chunk
+// updated, whatever becomes of its messages.
+void expect_every_chunk_updated(const ChildSetup &setup) {
+    TempDir dir;
+    const std::string world = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {world, "3"}).status, 0);
+    const FileSnapshot before = snapshot_files(world);
+    EXPECT_EQ(run_with_setup(LODECAST_EXE, {world, "16", "-v", "-j", "8"}, setup).status, 0);
+    for (const auto &[rel, old] : before) {
+        const ChunkCheck c = check_chunk_file(world + "/" + rel, old, kCoal);
+        EXPECT_EQ(c.state, ChunkState::Updated) << rel << ": " << c.detail;
+        const Bytes now = read_file(world + "/" + rel);
+        EXPECT_EQ(std::string(now.begin(), now.end()).find("Updating"), std::string::npos);
+    }
+}
+
+TEST(Program, MessagesNeverLandInAChunkWhenStandardErrorIsClosed) {
+    expect_every_chunk_updated({.closed_fd = 2});
+}
+
+TEST(Program, AReaderOfTheMessagesThatGoesAwayDoesNotStopTheRun) {
+    expect_every_chunk_updated({.stderr_read_limit = 1});
+}
+
+TEST(Program, EveryProgramAnswersHelpAndVersionOnStandardOutput) {
+    for (const auto &[exe, name] : {std::pair{LODECAST_EXE, "lodecast"},
+                                    {LODECAST_CENSUS_EXE, "lodecast-census"},
+                                    {LODECAST_MKWORLD_EXE, "lodecast-mkworld"},
+                                    {NBTDUMP_EXE, "nbtdump"}}) {
+        const RunResult v = run_program(exe, {"--version"});
+        const RunResult h = run_program(exe, {"--help"});
+        EXPECT_EQ(v.status + h.status, 0) << name;
+        EXPECT_EQ(v.out + v.err, std::string(name) + " " + LODECAST_VERSION + "\n");
+        EXPECT_EQ(h.out.rfind(std::string("Usage: ") + name + " ", 0), 0u) << h.out;
+        EXPECT_EQ(h.err, "") << name;
+    }
+    // Only as the first argument: elsewhere lodecast reads them as it always did.
+    EXPECT_EQ(run_tool({"w", "--version"}).err, "Ore ID has to be a number\n");
 }
 
 #endif

@@ -39,6 +39,15 @@ std::vector<char *> make_argv(const std::string &exe, const std::vector<std::str
             _exit(126);
         }
     }
+    if (!setup.stdout_file.empty()) {
+        const int fd = open(setup.stdout_file.c_str(), O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) < 0) {
+            _exit(126);
+        }
+    }
+    if (setup.closed_fd >= 0) {
+        close(setup.closed_fd);
+    }
     execv(exe.c_str(), argv);
     _exit(126);
 }
@@ -96,10 +105,15 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
         }
         if (err_open && fds[1].revents != 0) {
             drain(err[0], result.err, err_open);
+            // A limit of -1 converts to the largest size: no limit.
+            err_open = err_open && result.err.size() < static_cast<size_t>(setup.stderr_read_limit);
+        }
+        if (!err_open && err[0] >= 0) {
+            close(err[0]); // the child's next message meets a closed pipe
+            err[0] = -1;
         }
     }
     close(out[0]);
-    close(err[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     result.status = decode_status(wstatus);

@@ -21,6 +21,9 @@ struct ChildSetup {
     long long file_size_limit = -1;
     // Run as kNobodyUid/kNobodyGid without supplementary groups.
     bool as_nobody = false;
+    int closed_fd = -1;               // a standard descriptor the child starts without
+    std::string stdout_file{};        // standard output to this file, not captured
+    long long stderr_read_limit = -1; // then close the pipe, as a reader that goes away
 };
 
 // Runs exe with args under setup and waits for it. Output is captured

@@ -1,6 +1,7 @@
 // nbtdump prints exactly what the library's tree printer prints, and says
 // which file it could not read and why.
 #include "nbt/nbt.h"
+#include "support/child_run.h"
 #include "support/files.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #ifdef NBTDUMP_EXE
@@ -113,6 +115,26 @@ TEST(Nbtdump, UsageWithoutFilesAndOnRequest) {
     EXPECT_EQ(dashed.status, 1);
     EXPECT_EQ(dashed.err, std::string("nbtdump: --help: ") + std::strerror(ENOENT) + "\n");
 }
+
+#ifdef LODECAST_CENSUS_EXE
+// A report that could not be written in full is an error; a closed standard
+// output is not (it reads as /dev/null).
+TEST(Reports, OutputThatCannotBeWrittenIsAnError) {
+    const std::string world = LODECAST_TEST_DATA;
+    const std::tuple<std::string, std::vector<std::string>, ChildSetup, int> cases[] = {
+        {NBTDUMP_EXE, {real_chunk}, {.stdout_file = "/dev/full"}, 1},
+        {NBTDUMP_EXE, {real_chunk}, {.closed_fd = 1}, 0},
+        {LODECAST_CENSUS_EXE, {world}, {.stdout_file = "/dev/full"}, 1},
+        {LODECAST_CENSUS_EXE, {world, "-csv", "/dev/full"}, {}, 1},
+        {LODECAST_CENSUS_EXE, {world}, {.closed_fd = 1}, 0},
+    };
+    for (const auto &[exe, args, setup, status] : cases) {
+        const RunResult r = run_with_setup(exe, args, setup);
+        EXPECT_EQ(r.status, status) << exe << " " << args.back() << ": " << r.err;
+        EXPECT_EQ(r.err.find("cannot write") != std::string::npos, status == 1) << r.err;
+    }
+}
+#endif
 
 } // namespace
 

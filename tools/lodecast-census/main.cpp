@@ -5,6 +5,8 @@
 #include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
 
+#include "lodecast/std_fds.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -38,6 +40,11 @@ uint64_t chunks_seen(const census &c) {
 } // namespace
 
 int main(int argc, char **argv) {
+    open_missing_std_fds();
+    if (const int status = answer_help_or_version(argc, argv, "lodecast-census", census_usage);
+        status >= 0) {
+        return status;
+    }
     census_args args;
     std::string error;
     if (!parse_census_args(argc, argv, args, error)) {
@@ -77,9 +84,13 @@ int main(int argc, char **argv) {
     }
 
     std::fputs(render_report(c, args.world).c_str(), stdout);
-    std::fflush(stdout);
-
     int status = 0;
+    // A report cut short must not look like a complete one.
+    if (!close_stdout()) {
+        std::fprintf(stderr, "lodecast-census: cannot write the report to standard output: %s\n",
+                     std::strerror(errno));
+        status = 1;
+    }
     const std::pair<const std::string &, std::string> outputs[] = {
         {args.csv_path, args.csv_path.empty() ? "" : render_csv(c)},
         {args.svg_path, args.svg_path.empty() ? "" : render_svg(c, args.world)}};

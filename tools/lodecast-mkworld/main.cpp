@@ -1,9 +1,11 @@
-// lodecast-mkworld <dir> [chunks per side]
-//     Writes a world of n x n chunks (default 8) centred on chunk 0,0.
+// lodecast-mkworld [--force] <dir> [chunks per side]
+//     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
+//     a folder that is missing or empty unless --force is given.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
 
+#include "lodecast/std_fds.h"
 #include "nbt/nbt.h"
 
 #include <cstdio>
@@ -109,12 +111,25 @@ int count_blocks(const fs::path &dir, int id) {
     return 0;
 }
 
+const char help_text[] =
+    "Usage: lodecast-mkworld [--force] <dir> [chunks per side, 1-1024, default 8]\n"
+    "       lodecast-mkworld --count <dir> <block id>\n"
+    "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
+    "(--force: into one that already holds files), or counts a block's id.\n";
+
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s <dir> [chunks per side, 1-%d, default 8]\n"
+                 "Usage: %s [--force] <dir> [chunks per side, 1-%d, default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
+}
+
+// Writing into a world by mistake would overwrite its chunks: a folder that
+// holds anything is used only on request.
+bool holds_anything(const fs::path &dir) {
+    std::error_code ec;
+    return fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec));
 }
 
 bool parse_int(const char *text, int lo, int hi, int *out) {
@@ -130,6 +145,11 @@ bool parse_int(const char *text, int lo, int hi, int *out) {
 } // namespace
 
 int main(int argc, char **argv) {
+    open_missing_std_fds();
+    if (const int status = answer_help_or_version(argc, argv, "lodecast-mkworld", help_text);
+        status >= 0) {
+        return status;
+    }
     const char *name = argc > 0 ? argv[0] : "lodecast-mkworld";
     if (argc == 4 && std::string(argv[1]) == "--count") {
         int id;
@@ -138,9 +158,19 @@ int main(int argc, char **argv) {
         }
         return count_blocks(argv[2], id);
     }
+    const bool force = argc > 1 && std::string(argv[1]) == "--force";
+    const int first = force ? 2 : 1;
     int side = 8;
-    if (argc < 2 || argc > 3 || (argc == 3 && !parse_int(argv[2], 1, kMaxSide, &side))) {
+    if (argc < first + 1 || argc > first + 2 ||
+        (argc == first + 2 && !parse_int(argv[first + 1], 1, kMaxSide, &side))) {
         return usage(name);
     }
-    return make_world(argv[1], side);
+    if (!force && holds_anything(argv[first])) {
+        std::fprintf(stderr,
+                     "lodecast-mkworld: %s already exists and is not an empty folder; "
+                     "pass --force to write the world into it anyway\n",
+                     argv[first]);
+        return 1;
+    }
+    return make_world(argv[first], side);
 }

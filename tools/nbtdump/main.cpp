@@ -1,5 +1,6 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
+#include "lodecast/std_fds.h"
 #include "nbt/nbt.h"
 
 #include <cerrno>
@@ -70,8 +71,12 @@ int dump_file(const char *path) {
 } // namespace
 
 int main(int argc, char **argv) {
+    open_missing_std_fds();
+    if (const int status = answer_help_or_version(argc, argv, "nbtdump", usage_text); status >= 0) {
+        return status;
+    }
     int first = 1;
-    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    if (argc > 1 && std::strcmp(argv[1], "-h") == 0) {
         std::fputs(usage_text, stdout);
         return 0;
     }
@@ -85,6 +90,10 @@ int main(int argc, char **argv) {
     int result = 0;
     for (int i = first; i < argc; ++i) {
         result |= dump_file(argv[i]);
+    }
+    if (!close_stdout()) {
+        std::fprintf(stderr, "nbtdump: cannot write standard output: %s\n", std::strerror(errno));
+        result = 1;
     }
     return result;
 }

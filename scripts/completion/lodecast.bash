@@ -1,0 +1,66 @@
+# bash completion for lodecast and its tools (installed once per program
+# name, as bash-completion looks completions up by command).
+
+_lodecast() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+    -r | -mn | -mx | -s | -d | -mb | -ma | -j | -seed) return ;; # a number
+    esac
+    # -bb takes four numbers.
+    local i
+    for ((i = COMP_CWORD - 1; i >= COMP_CWORD - 4 && i > 0; i--)); do
+        [[ ${COMP_WORDS[i]} == -bb ]] && return
+    done
+    case $COMP_CWORD in
+    1)
+        if [[ $cur == -* ]]; then
+            mapfile -t COMPREPLY < <(compgen -W '--help --version' -- "$cur")
+        else
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        fi
+        ;;
+    2)
+        # The ore id: Coal 16, Iron 15, Gold 14, Redstone 73, Diamond 56, Lapis 21.
+        mapfile -t COMPREPLY < <(compgen -W '16 15 14 73 56 21' -- "$cur")
+        ;;
+    *)
+        mapfile -t COMPREPLY < <(compgen -W '-r -mn -mx -s -d -oo -ob -oa -mb -ma -bb
+            -v -vv -j -seed' -- "$cur")
+        ;;
+    esac
+}
+
+_lodecast_census() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+    -csv | -svg)
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '-csv -svg --help --version' -- "$cur")
+    elif ((COMP_CWORD == 1)); then
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    else
+        mapfile -t COMPREPLY < <(compgen -W 'coal iron gold redstone diamond lapis
+            16 15 14 73 56 21' -- "$cur")
+    fi
+}
+
+_lodecast_mkworld() {
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    COMPREPLY=()
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '--force --count --help --version' -- "$cur")
+    else
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    fi
+}
+
+complete -F _lodecast -o filenames lodecast
+complete -F _lodecast_census -o filenames lodecast-census
+complete -F _lodecast_mkworld -o filenames lodecast-mkworld
+complete -f nbtdump

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and checks what lands there.
+#   install_tree.sh <build dir> <source dir> <public header>...
+set -euo pipefail
+build=$1 source=$2
+shift 2
+root=$(mktemp -d "${TMPDIR:-/tmp}/install-tree.XXXXXX")
+trap 'rm -rf "$root"' EXIT
+fail() { echo "install tree: $*" >&2 && exit 1; }
+
+cmake --install "$build" --prefix "$root" >/dev/null
+for p in lodecast lodecast-census lodecast-mkworld nbtdump; do
+    [ -x "$root/bin/$p" ] && [ -f "$root/share/bash-completion/completions/$p" ] || fail "$p"
+    gzip -t "$root/share/man/man1/$p.1.gz" || fail "no page $p.1.gz"
+done
+[ -f "$root/share/doc/lodecast/README.md" ] || fail "no README"
+lib=$(dirname "$(find "$root" -name liblodecast-nbt.a)")
+objdump -p "$lib/liblodecast-nbt.so" | grep -q 'SONAME *liblodecast-nbt\.so\.0$' || fail "soname"
+grep -qx "prefix=$root" "$lib/pkgconfig/lodecast-nbt.pc" || fail "pkg-config prefix"
+[ -f "$lib/cmake/lodecast-nbt/lodecast-nbt-config.cmake" ] || fail "no CMake package"
+
+# Of nbt/, exactly the public headers, each usable on its own.
+inc=$root/include/lodecast-nbt
+for h in "$inc"/nbt/*; do
+    [[ " $* " == *" $(basename "$h") "* ]] || fail "private header installed: $h"
+    ${CC:-cc} -fsyntax-only -x "$([[ $h == *.hpp ]] && echo c++ || echo c)" -I"$inc" "$h"
+done
+for name in "$@"; do
+    [ ! -f "$source/nbt/$name" ] || [ -f "$inc/nbt/$name" ] || fail "not installed: $name"
+done
