@@ -3,7 +3,7 @@
 #include "lodecast/chunk.h"
 #include "lodecast/chunk_update.h"
 #include "lodecast/output.h"
-#include "nbt/atomic_file.h"
+#include "nbt/nbt_io.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -40,7 +40,7 @@ struct chunk_runner::job {
     chunk_status loaded = chunk_status::ok;
     chunk_status stored = chunk_status::ok;
     nbt_file_ptr nf;
-    nbt_detail::ByteBuffer bytes; // the file's new content
+    nbt::buffer bytes; // the file's new content
 };
 
 namespace {
@@ -119,7 +119,7 @@ struct chunk_runner::pool {
                 break;
             case stage::syncing:
                 j->stored = write_chunk(j->file.c_str(), j->bytes);
-                j->bytes.release_memory();
+                j->bytes.release();
                 complete(j, j->stored == chunk_status::ok);
                 break;
             default:
@@ -194,12 +194,10 @@ unsigned long file_system_syncs_attempted() {
 }
 
 chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads, std::string world)
-    : ore_id_(ore_id), opt_(opt), folder_sync_before_(nbt_detail::folder_sync_enabled()),
-      world_(std::move(world)) {
-    // One sync of the file system at the end instead of one per chunk: a
-    // folder sync waits for the disk, and in the usual layout most folders
-    // hold a single chunk.
-    nbt_detail::set_folder_sync(false);
+    : ore_id_(ore_id), opt_(opt), world_(std::move(world)) {
+    // One sync of the file system at the end instead of one per chunk (chunk
+    // writes sync only the file): a folder sync waits for the disk, and in
+    // the usual layout most folders hold a single chunk.
     if (threads < 2) {
         return;
     }
@@ -226,7 +224,6 @@ chunk_runner::chunk_runner(int16_t ore_id, const options *opt, int threads, std:
 
 chunk_runner::~chunk_runner() {
     finish();
-    nbt_detail::set_folder_sync(folder_sync_before_);
 }
 
 void chunk_runner::chunk(const std::string &file, const std::string &rel_path,
@@ -327,7 +324,7 @@ void chunk_runner::sync_written() {
             continue;
         }
         if (refused.count(dev) != 0 || !sync_fs_of(dir, dev)) {
-            (void)nbt_detail::sync_folder(dir.c_str());
+            (void)nbt_sync_folder(dir.c_str(), 0, nullptr);
         }
     }
 }

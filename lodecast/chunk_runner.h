@@ -35,10 +35,8 @@ class chunk_runner {
     // messages go straight to standard error). If the workers cannot be
     // started the run is sequential as well. opt must outlive the runner.
     // world is the world directory, whose file system finish() syncs.
-    // Turns the library's per-write folder sync off until it is destroyed.
     chunk_runner(int16_t ore_id, const options *opt, int threads, std::string world);
-    // Finishes every chunk handed over (as finish()) and turns the
-    // per-write folder sync back to what it was.
+    // Finishes every chunk handed over (as finish()).
     ~chunk_runner();
     chunk_runner(const chunk_runner &) = delete;
     chunk_runner &operator=(const chunk_runner &) = delete;
@@ -83,7 +81,6 @@ class chunk_runner {
     void process(job *j);
     int16_t ore_id_;
     const options *opt_;
-    bool folder_sync_before_;
     std::string world_;
     std::unique_ptr<pool> pool_;
     // The folder chunks are handed over from, and its device.

@@ -3,13 +3,15 @@
 #include "lodecast/chunk.h"
 #include "lodecast/ore.h"
 #include "lodecast/output.h"
-#include "nbt/atomic_file.h"
-#include "nbt/document_write.h"
+#include "nbt/nbt_io.h"
 
 #include <cstdio>
 #include <utility>
 
 namespace {
+
+// Each file complete on disk before its rename; the run syncs the folders.
+const nbt_durability chunk_durability{1, 0, nullptr, nullptr};
 
 constexpr int32_t block_count = 32768;
 constexpr int32_t data_bytes = block_count / 2;
@@ -148,15 +150,18 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
 chunk_status store_chunk(nbt_file *nf, const char *file) {
     // The writer replaces the file only once the whole tree has been written,
     // and refuses a file the user may not write.
-    return nbt_write(nf, file) < 0 ? chunk_status::write_failed : chunk_status::ok;
+    nbt::buffer bytes;
+    chunk_status status = encode_chunk(nf, bytes);
+    return status == chunk_status::ok ? write_chunk(file, bytes) : status;
 }
 
-chunk_status encode_chunk(nbt_file *nf, nbt_detail::ByteBuffer &out) {
-    return nbt_detail::encode_document(nf, out) < 0 ? chunk_status::write_failed : chunk_status::ok;
+chunk_status encode_chunk(nbt_file *nf, nbt::buffer &out) {
+    return nbt_encode(nf, NBT_GZIP, out.get(), nullptr) < 0 ? chunk_status::write_failed
+                                                            : chunk_status::ok;
 }
 
-chunk_status write_chunk(const char *file, const nbt_detail::ByteBuffer &bytes) {
-    return nbt_detail::replace_file(file, bytes.data(), bytes.size()) != NBT_OK
+chunk_status write_chunk(const char *file, const nbt::buffer &bytes) {
+    return nbt_replace_file(file, bytes.data(), bytes.size(), &chunk_durability, nullptr) != NBT_OK
                ? chunk_status::write_failed
                : chunk_status::ok;
 }

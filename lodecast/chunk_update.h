@@ -7,17 +7,12 @@
 #define LODECAST_CHUNK_UPDATE_H
 
 #include "lodecast/options.h"
-#include "nbt/byte_buffer.h"
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 
 #include <cstdint>
-#include <memory>
 
-struct nbt_file_deleter {
-    void operator()(nbt_file *nf) const { nbt_free(nf); }
-};
 // Owns one document and its whole tree.
-using nbt_file_ptr = std::unique_ptr<nbt_file, nbt_file_deleter>;
+using nbt_file_ptr = nbt::document;
 
 // Why a stage left the chunk alone.
 enum class chunk_status {
@@ -42,13 +37,14 @@ chunk_status load_chunk(const char *file, nbt_file_ptr *out);
 chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt);
 
 // Write the tree back to file; the file keeps its old content when this
-// fails. Prints nothing.
+// fails. The file is synced before its rename; its folder is left to the
+// run's sync at the end (chunk_runner). Prints nothing.
 chunk_status store_chunk(nbt_file *nf, const char *file);
 
 // store_chunk in two halves, so that compressing and waiting for the disk
 // can run on different threads: encode_chunk appends the file's new bytes
 // to out, write_chunk puts them in place of file. Prints nothing.
-chunk_status encode_chunk(nbt_file *nf, nbt_detail::ByteBuffer &out);
-chunk_status write_chunk(const char *file, const nbt_detail::ByteBuffer &bytes);
+chunk_status encode_chunk(nbt_file *nf, nbt::buffer &out);
+chunk_status write_chunk(const char *file, const nbt::buffer &bytes);
 
 #endif

@@ -44,11 +44,7 @@ void nbt_codec_free(nbt_codec *c);
 /* How a document's bytes are compressed. For reading, NBT_GZIP also accepts
  * bytes without the gzip signature as an uncompressed document, as nbt_parse
  * does with files. */
-typedef enum nbt_compression {
-    NBT_GZIP = 1,
-    NBT_ZLIB = 2,
-    NBT_UNCOMPRESSED = 3
-} nbt_compression;
+typedef enum nbt_compression { NBT_GZIP = 1, NBT_ZLIB = 2, NBT_UNCOMPRESSED = 3 } nbt_compression;
 
 /* ---- Reading from memory ----------------------------------------------- */
 
@@ -81,8 +77,8 @@ int nbt_encode(const nbt_file *nbt, nbt_compression c, nbt_buffer *out, nbt_code
 /* When the data of a replaced file reaches the disk. sync is how a file or
  * folder is synced (null: fsync); tests hand in their own to count. */
 typedef struct nbt_durability {
-    int sync_file;   /* sync the new file before its rename */
-    int sync_folder; /* sync the folder after the rename */
+    int sync_file;                      /* sync the new file before its rename */
+    int sync_folder;                    /* sync the folder after the rename */
     int (*sync)(int fd, void *context); /* 0 on success */
     void *context;
 } nbt_durability;

@@ -265,17 +265,6 @@ TEST(Read, HarmlessEndings) {
              return b;
          }(),
          2},
-        {"data ends where a type is due in the root", {0x0A, 0x00, 0x00}, 0},
-        {"data ends where a type is due two levels down",
-         NbtBytes()
-             .head(TAG_COMPOUND, "")
-             .head(TAG_BYTE, "b")
-             .u8(1)
-             .head(TAG_COMPOUND, "in")
-             .head(TAG_SHORT, "s")
-             .i16(3)
-             .bytes(),
-         2},
     };
     TempDir dir;
     for (const Case &c : cases) {
@@ -284,11 +273,6 @@ TEST(Read, HarmlessEndings) {
         ASSERT_EQ(p.status, NBT_OK);
         EXPECT_EQ(nbt_get_length(p.root()), c.children);
     }
-    Parsed nested = parse_bytes(dir.file("h.nbt"), cases[2].data, true);
-    ASSERT_EQ(nested.status, NBT_OK);
-    nbt_tag *in = child(nested.root(), 1);
-    ASSERT_EQ(nbt_get_length(in), 1);
-    EXPECT_EQ(*nbt_cast_short(child(in, 0)), 3);
 }
 
 TEST(Read, RealChunksHoldTheirBlockArrays) {

@@ -1,0 +1,100 @@
+// Owning handles for C++ callers of the NBT library: each frees what it
+// holds with the library's own function when it goes out of scope.
+#ifndef NBT_NBT_HPP
+#define NBT_NBT_HPP
+
+#include "nbt/nbt.h"
+#include "nbt/nbt_io.h"
+
+#include <cstddef>
+#include <memory>
+
+namespace nbt {
+
+struct document_free {
+    void operator()(nbt_file *f) const noexcept { nbt_free(f); }
+};
+struct tag_free {
+    void operator()(nbt_tag *t) const noexcept { nbt_free_tag(t); }
+};
+struct codec_free {
+    void operator()(nbt_codec *c) const noexcept { nbt_codec_free(c); }
+};
+
+// One document and its whole tree.
+using document = std::unique_ptr<nbt_file, document_free>;
+// One tag and everything below it, not yet handed to a parent.
+using tag_ptr = std::unique_ptr<nbt_tag, tag_free>;
+using codec = std::unique_ptr<nbt_codec, codec_free>;
+
+// An nbt_buffer that gives its block back.
+class buffer {
+  public:
+    buffer() = default;
+    ~buffer() { nbt_buffer_free(&b_); }
+    buffer(buffer &&o) noexcept : b_(o.b_) { o.b_ = nbt_buffer{}; }
+    buffer &operator=(buffer &&o) noexcept {
+        if (this != &o) {
+            nbt_buffer_free(&b_);
+            b_ = o.b_;
+            o.b_ = nbt_buffer{};
+        }
+        return *this;
+    }
+    buffer(const buffer &) = delete;
+    buffer &operator=(const buffer &) = delete;
+
+    const unsigned char *data() const { return b_.data; }
+    size_t size() const { return b_.size; }
+    // Empties the buffer and keeps its block for reuse.
+    void clear() { b_.size = 0; }
+    // Gives the block back.
+    void release() { nbt_buffer_free(&b_); }
+    // For the library's functions that append.
+    nbt_buffer *get() { return &b_; }
+
+  private:
+    nbt_buffer b_{};
+};
+
+// A staged replacement, discarded (temporary file removed) unless it was
+// committed.
+class staged {
+  public:
+    staged() = default;
+    explicit staged(nbt_staged *s) : s_(s) {}
+    ~staged() { nbt_stage_discard(s_); }
+    staged(staged &&o) noexcept : s_(o.s_) { o.s_ = nullptr; }
+    staged &operator=(staged &&o) noexcept {
+        if (this != &o) {
+            nbt_stage_discard(s_);
+            s_ = o.s_;
+            o.s_ = nullptr;
+        }
+        return *this;
+    }
+    staged(const staged &) = delete;
+    staged &operator=(const staged &) = delete;
+
+    // nbt_stage_open into this handle.
+    int open(const char *path, nbt_replace_report *report = nullptr) {
+        nbt_stage_discard(s_);
+        s_ = nullptr;
+        return nbt_stage_open(path, &s_, report);
+    }
+    nbt_staged *get() const { return s_; }
+    explicit operator bool() const { return s_ != nullptr; }
+    // nbt_stage_commit, which frees the staged file whatever happens.
+    int commit(const nbt_durability *d) {
+        nbt_staged *s = s_;
+        s_ = nullptr;
+        return nbt_stage_commit(s, d);
+    }
+
+  private:
+    nbt_staged *s_ = nullptr;
+};
+
+} // namespace nbt
+
+#endif
