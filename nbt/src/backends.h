@@ -44,6 +44,12 @@ inline int grow_output(ByteBuffer &out, size_t cap) {
     return out.reserve(next) ? NBT_OK : NBT_EMEM;
 }
 
+// The spare room of out that stays within a total of cap bytes.
+inline size_t room_below(const ByteBuffer &out, size_t cap) {
+    size_t below = cap > out.size() ? cap - out.size() : 0;
+    return out.spare_size() < below ? out.spare_size() : below;
+}
+
 } // namespace nbt_detail
 
 #endif

@@ -87,11 +87,11 @@ int libdeflate_decode_member(nbt_codec &c, wrapper w, const unsigned char *in, s
             }
         }
         size_t got = 0;
+        const size_t room = room_below(out, cap);
         libdeflate_result r =
             w == wrapper::gzip
-                ? libdeflate_gzip_decompress_ex(d, in, n, out.spare(), out.spare_size(), used, &got)
-                : libdeflate_zlib_decompress_ex(d, in, n, out.spare(), out.spare_size(), used,
-                                                &got);
+                ? libdeflate_gzip_decompress_ex(d, in, n, out.spare(), room, used, &got)
+                : libdeflate_zlib_decompress_ex(d, in, n, out.spare(), room, used, &got);
         if (r == LIBDEFLATE_SUCCESS) {
             out.grow_size(got);
             return NBT_OK;

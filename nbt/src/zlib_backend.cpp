@@ -71,15 +71,15 @@ int zlib_decode_member(nbt_codec &c, wrapper w, const unsigned char *in, size_t 
         // At the limit, one spare byte shows whether any output is still to
         // come; without it the end of the stream can be found.
         unsigned char probe = 0;
-        bool at_limit = false;
-        if (out.spare_size() == 0) {
+        bool at_limit = out.size() >= cap;
+        if (!at_limit && out.spare_size() == 0) {
             int g = grow_output(out, cap);
             if (g == NBT_EMEM) {
                 return NBT_EMEM;
             }
             at_limit = g != NBT_OK;
         }
-        const size_t room = at_limit ? 1 : slice(out.spare_size());
+        const size_t room = at_limit ? 1 : slice(room_below(out, cap));
         zs->next_out = at_limit ? &probe : out.spare();
         zs->avail_out = static_cast<uInt>(room);
         const uInt in_before = zs->avail_in;
