@@ -1,23 +1,26 @@
 // One chunk through the NBT library: parsing a chunk file, writing it back
-// (through the temporary file, synced), and the gzip steps alone with each
-// compressor the build has.
-#include "nbt/byte_buffer.h"
-#include "nbt/gzip_codec.h"
-#include "nbt/nbt.h"
+// (through the temporary file, synced), and the steps in memory with a
+// reused codec, in each compressed format.
+#include "nbt/nbt.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-using nbt_detail::ByteBuffer;
-using nbt_detail::gzip_library;
-
 const std::string sample = std::string(LODECAST_BENCH_DATA) + "/chunks/c.-j.6.dat";
+
+std::vector<unsigned char> file_bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // A private copy of the sample chunk in a temporary folder.
 class ScratchChunk {
@@ -26,12 +29,10 @@ class ScratchChunk {
         char tmpl[] = "/tmp/nbt_bench.XXXXXX";
         dir_ = ::mkdtemp(tmpl) != nullptr ? tmpl : "/tmp";
         path_ = dir_ + "/c.0.0.dat";
-        ByteBuffer bytes;
-        if (nbt_detail::read_whole_file(sample.c_str(), bytes) == NBT_OK) {
-            if (FILE *f = std::fopen(path_.c_str(), "wb")) {
-                std::fwrite(bytes.data(), 1, bytes.size(), f);
-                std::fclose(f);
-            }
+        const std::vector<unsigned char> bytes = file_bytes(sample);
+        if (FILE *f = std::fopen(path_.c_str(), "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
         }
     }
     ~ScratchChunk() {
@@ -74,46 +75,60 @@ void BM_WriteChunk(benchmark::State &state) {
 }
 BENCHMARK(BM_WriteChunk)->Unit(benchmark::kMicrosecond);
 
-// A build without libdeflate has only the zlib cases to show.
-bool skip_missing(benchmark::State &state, gzip_library lib) {
-    if (lib == gzip_library::libdeflate && !nbt_detail::libdeflate_available()) {
-        state.SkipWithError("built without libdeflate");
-        return true;
+// The sample chunk in format c, made with the library's own encoder.
+std::vector<unsigned char> sample_in(nbt_compression c, nbt_codec *codec) {
+    nbt_file *f = nullptr;
+    nbt_init(&f);
+    nbt::document doc(f);
+    nbt::buffer out;
+    if (nbt_parse(doc.get(), sample.c_str()) == NBT_OK) {
+        nbt_encode(doc.get(), c, out.get(), codec);
     }
-    return false;
+    return {out.data(), out.data() + out.size()};
 }
 
-void BM_Deflate(benchmark::State &state, gzip_library lib) {
-    if (skip_missing(state, lib)) {
-        return;
-    }
-    ByteBuffer plain;
-    nbt_detail::read_gzip_file(sample.c_str(), plain);
+nbt::codec new_codec() {
+    nbt_codec *c = nullptr;
+    nbt_codec_new(&c);
+    return nbt::codec(c);
+}
+
+void BM_Encode(benchmark::State &state, nbt_compression c) {
+    nbt::codec codec = new_codec();
+    const std::vector<unsigned char> bytes = sample_in(c, codec.get());
+    nbt_file *f = nullptr;
+    nbt_init(&f);
+    nbt::document doc(f);
+    nbt_parse_memory(doc.get(), bytes.data(), bytes.size(), c, nullptr, codec.get());
+    nbt::buffer out;
     for (auto _ : state) {
-        ByteBuffer out;
-        nbt_detail::gzip_encode(plain.data(), plain.size(), out, lib);
+        out.clear();
+        if (nbt_encode(doc.get(), c, out.get(), codec.get()) < 0) {
+            state.SkipWithError("encode failed");
+        }
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * plain.size()));
 }
 
-void BM_Inflate(benchmark::State &state, gzip_library lib) {
-    if (skip_missing(state, lib)) {
-        return;
-    }
-    ByteBuffer packed;
-    nbt_detail::read_whole_file(sample.c_str(), packed);
+void BM_ParseMemory(benchmark::State &state, nbt_compression c) {
+    nbt::codec codec = new_codec();
+    const std::vector<unsigned char> bytes = sample_in(c, codec.get());
     for (auto _ : state) {
-        ByteBuffer out;
-        nbt_detail::gzip_decode(packed.data(), packed.size(), out, lib);
-        benchmark::DoNotOptimize(out.data());
+        nbt_file *f = nullptr;
+        nbt_init(&f);
+        nbt::document doc(f);
+        if (nbt_parse_memory(doc.get(), bytes.data(), bytes.size(), c, nullptr, codec.get()) !=
+            NBT_OK) {
+            state.SkipWithError("parse failed");
+        }
+        benchmark::DoNotOptimize(doc->root);
     }
 }
 
-BENCHMARK_CAPTURE(BM_Deflate, zlib, gzip_library::zlib)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Inflate, zlib, gzip_library::zlib)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Deflate, libdeflate, gzip_library::libdeflate)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Inflate, libdeflate, gzip_library::libdeflate)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Encode, gzip, NBT_GZIP)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ParseMemory, gzip, NBT_GZIP)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Encode, zlib, NBT_ZLIB)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ParseMemory, zlib, NBT_ZLIB)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "lodecast/chunk_document.h"
 #include "lodecast/chunk_name.h"
+#include "lodecast/chunk_update.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,7 +67,9 @@ class chunk_file_unit : public world_unit {
     size_t chunk_count() const override { return 1; }
     const chunk_meta &meta(size_t) const override { return meta_; }
     std::string label(size_t) const override { return rel_; }
-    std::string failure_name(size_t) const override { return path_; }
+    void report(size_t, chunk_status status) const override {
+        report_chunk_status(status, path_.c_str());
+    }
 
     chunk_status load(size_t, nbt::document &out, chunk_io &io) const override {
         // Never blocks on a special file put in the chunk's place, and reads

@@ -428,6 +428,11 @@ bool chunk_pipeline::problem(walk_problem what, const std::string &path, int err
     return true;
 }
 
+void chunk_pipeline::skipped(const std::string &path, const std::string &why) {
+    drain(); // in walk order, after the chunks before it
+    out_printf("%s: %s - left alone\n", path.c_str(), why.c_str());
+}
+
 void chunk_pipeline::sync_written() {
     std::map<std::string, dev_t> folders;
     {

@@ -69,6 +69,7 @@ class chunk_pipeline : public walk_hooks {
     void settle_folder(dev_t dev, ino_t ino) override;
     bool settle_file(dev_t dev, ino_t ino) override;
     bool problem(walk_problem what, const std::string &path, int err, bool chunk_entry) override;
+    void skipped(const std::string &path, const std::string &why) override;
 
     // Where a walk problem goes; by default the run prints it and stops.
     void

@@ -95,6 +95,7 @@ constexpr option_entry option_table[] = {
          o->threads = clamp_threads(o->threads);
      }},
     {"-seed", OPT_SEED, 1, [](char **v, options *o) { read_unsigned(v[0], &o->seed); }},
+    {"-dim", OPT_DIMENSION, 1, [](char **v, options *o) { read_signed(v[0], &o->dimension); }},
 };
 
 } // namespace
@@ -107,7 +108,8 @@ int32_t default_threads() {
 
 const char lodecast_help[] =
     "Usage: lodecast <world dir> <ore_id> [options]\n"
-    "Adds ore veins to every chunk file of a world (<dir>/<a>/<b>/c.<x>.<z>.dat).\n"
+    "Adds ore veins to every chunk of a world: chunk files (<dir>/<a>/<b>/c.<x>.<z>.dat)\n"
+    "or region files (<dir>/region/r.<x>.<z>.mcr).\n"
     "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
     "  -r <num>          veins per chunk        -s <num>   vein size (0-63)\n"
     "  -mn/-mx <num>     lowest/highest height (0-127)\n"
@@ -117,6 +119,7 @@ const char lodecast_help[] =
     "  -v/-vv            one line per chunk / also every vein and block\n"
     "  -j <n>            threads (default: one per core)\n"
     "  -seed <n>         fixed seed for a reproducible run\n"
+    "  -dim <n>          the dimension folder DIM<n> (-1: the nether) instead of the main one\n"
     "  --help, --version this text, the version\n"
     "Run without arguments for the full usage text; see lodecast(1).\n";
 

@@ -23,6 +23,7 @@ enum : uint32_t {
     OPT_VERY_VERBOSE = 0x4000,
     OPT_THREADS = 0x8000,
     OPT_SEED = 0x10000,
+    OPT_DIMENSION = 0x20000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -44,6 +45,8 @@ struct options {
     // run), and the generator's seed (-seed; the clock's by default).
     int32_t threads;
     uint32_t seed;
+    // The dimension folder DIM<n> (-dim) instead of the world's main one.
+    int32_t dimension;
 };
 
 struct ore_record {

@@ -50,6 +50,8 @@ class walk_hooks {
     // A problem at path (err the errno): true to stop the walk. The driver
     // prints or records it; chunk_entry tells a chunk file from a folder.
     virtual bool problem(walk_problem what, const std::string &path, int err, bool chunk_entry) = 0;
+    // A file the walk leaves alone as a whole, and why, in walk order.
+    virtual void skipped(const std::string &path, const std::string &why) = 0;
 };
 
 // Per-thread state for loading and encoding (compression buffers).
@@ -72,9 +74,12 @@ class world_unit {
 
     virtual size_t chunk_count() const = 0;
     virtual const chunk_meta &meta(size_t i) const = 0;
-    // How chunk i is named in messages: "-v" lines and failures.
+    // How chunk i is named in "-v" lines.
     virtual std::string label(size_t i) const = 0;
-    virtual std::string failure_name(size_t i) const = 0;
+    // Prints why chunk i (or, with i == whole_unit, the commit) was left
+    // alone; status is not ok.
+    static constexpr size_t whole_unit = static_cast<size_t>(-1);
+    virtual void report(size_t i, chunk_status status) const = 0;
 
     // Load chunk i's document; any thread, any i concurrently.
     virtual chunk_status load(size_t i, nbt::document &out, chunk_io &io) const = 0;

@@ -1,9 +1,9 @@
 #include "lodecast/world_update.h"
 
-#include "lodecast/chunk_files.h"
 #include "lodecast/chunk_pipeline.h"
 #include "lodecast/chunk_update.h"
 #include "lodecast/output.h"
+#include "lodecast/world_kind.h"
 
 #include <cerrno>
 #include <cstring>
@@ -45,19 +45,19 @@ class update_handler : public chunk_handler {
         return process_chunk(doc, ore_id_, opt_);
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
-        failed(status, unit.failure_name(i));
+        failed(unit, i, status);
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
-        failed(status, unit.path());
+        failed(unit, world_unit::whole_unit, status);
     }
 
   private:
     bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
-    void failed(chunk_status status, const std::string &name) {
+    void failed(const world_unit &unit, size_t i, chunk_status status) {
         if (status == chunk_status::ok) {
             return;
         }
-        report_chunk_status(status, name.c_str());
+        unit.report(i, status);
         if (verbose()) {
             out_printf("Failed to update chunk.  Skipping...\n");
         }
@@ -79,9 +79,19 @@ nbt_durability run_durability() {
 int update_world(const char *path, int16_t ore_id, const options *opt,
                  const nbt_durability &durability) {
     out_printf("Processing...\n");
-    chunk_files_format format(path, false);
-    if (!format.open()) {
-        out_printf("Could not open directory %s - %s\n", path, std::strerror(errno));
+    const std::string folder =
+        dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
+    const world_kind kind = identify_world(path, folder);
+    if (kind == world_kind::sectioned) {
+        out_printf("%s is a world of the sectioned region format (.mca), which lodecast does not "
+                   "update yet - nothing changed\n",
+                   path);
+        return 1;
+    }
+    std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
+    if (!format) {
+        const std::string where = kind == world_kind::region ? folder + "/region" : folder;
+        out_printf("Could not open directory %s - %s\n", where.c_str(), std::strerror(errno));
         return 1;
     }
     update_handler handler(ore_id, opt);
@@ -91,7 +101,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     config.durability = durability;
     config.world = path;
     chunk_pipeline pipeline(handler, config);
-    if (!pipeline.run(format)) {
+    if (!pipeline.run(*format)) {
         return 1; // the walk printed why, after every chunk before it
     }
     pipeline.finish();

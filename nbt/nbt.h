@@ -7,7 +7,7 @@
  * child array and children. Freeing an owner frees everything below it.
  *
  * Errors are returned, never thrown; no function prints except the tree
- * printer (standard output) and the string-allocation abort of the reader.
+ * printer (standard output). Running out of memory is NBT_EMEM, never an abort.
  */
 #ifndef NBT_NBT_H
 #define NBT_NBT_H

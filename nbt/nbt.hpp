@@ -1,5 +1,5 @@
-// Owning handles for the NBT library's records, for C++ callers: each frees
-// what it holds with the library's own function when it goes out of scope.
+// Owning handles for C++ callers of the NBT library: each frees what it
+// holds with the library's own function when it goes out of scope.
 #ifndef NBT_NBT_HPP
 #define NBT_NBT_HPP
 
@@ -11,22 +11,21 @@
 
 namespace nbt {
 
-struct document_deleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
+struct document_free {
+    void operator()(nbt_file *f) const noexcept { nbt_free(f); }
 };
+struct tag_free {
+    void operator()(nbt_tag *t) const noexcept { nbt_free_tag(t); }
+};
+struct codec_free {
+    void operator()(nbt_codec *c) const noexcept { nbt_codec_free(c); }
+};
+
 // One document and its whole tree.
-using document = std::unique_ptr<nbt_file, document_deleter>;
-
-struct tag_deleter {
-    void operator()(nbt_tag *t) const { nbt_free_tag(t); }
-};
-// One tag with its name and value, not (yet) owned by a tree.
-using tag_ptr = std::unique_ptr<nbt_tag, tag_deleter>;
-
-struct codec_deleter {
-    void operator()(nbt_codec *c) const { nbt_codec_free(c); }
-};
-using codec = std::unique_ptr<nbt_codec, codec_deleter>;
+using document = std::unique_ptr<nbt_file, document_free>;
+// One tag and everything below it, not yet handed to a parent.
+using tag_ptr = std::unique_ptr<nbt_tag, tag_free>;
+using codec = std::unique_ptr<nbt_codec, codec_free>;
 
 // An empty document, or null when out of memory.
 inline document make_document() {
@@ -40,7 +39,7 @@ inline codec make_codec() {
     return nbt_codec_new(&c) == NBT_OK ? codec(c) : codec();
 }
 
-// An nbt_buffer that gives its block back when it goes out of scope.
+// An nbt_buffer that gives its block back.
 class buffer {
   public:
     buffer() = default;
@@ -57,17 +56,56 @@ class buffer {
     buffer(const buffer &) = delete;
     buffer &operator=(const buffer &) = delete;
 
-    nbt_buffer *get() { return &b_; }
     const unsigned char *data() const { return b_.data; }
     size_t size() const { return b_.size; }
     bool empty() const { return b_.size == 0; }
-    // Empties it and keeps the block for reuse.
+    // Empties the buffer and keeps its block for reuse.
     void clear() { b_.size = 0; }
-    // Empties it and gives the block back.
+    // Gives the block back.
     void release() { nbt_buffer_free(&b_); }
+    // For the library's functions that append.
+    nbt_buffer *get() { return &b_; }
 
   private:
     nbt_buffer b_{};
+};
+
+// A staged replacement, discarded (temporary file removed) unless it was
+// committed.
+class staged {
+  public:
+    staged() = default;
+    explicit staged(nbt_staged *s) : s_(s) {}
+    ~staged() { nbt_stage_discard(s_); }
+    staged(staged &&o) noexcept : s_(o.s_) { o.s_ = nullptr; }
+    staged &operator=(staged &&o) noexcept {
+        if (this != &o) {
+            nbt_stage_discard(s_);
+            s_ = o.s_;
+            o.s_ = nullptr;
+        }
+        return *this;
+    }
+    staged(const staged &) = delete;
+    staged &operator=(const staged &) = delete;
+
+    // nbt_stage_open into this handle.
+    int open(const char *path, nbt_replace_report *report = nullptr) {
+        nbt_stage_discard(s_);
+        s_ = nullptr;
+        return nbt_stage_open(path, &s_, report);
+    }
+    nbt_staged *get() const { return s_; }
+    explicit operator bool() const { return s_ != nullptr; }
+    // nbt_stage_commit, which frees the staged file whatever happens.
+    int commit(const nbt_durability *d) {
+        nbt_staged *s = s_;
+        s_ = nullptr;
+        return nbt_stage_commit(s, d);
+    }
+
+  private:
+    nbt_staged *s_ = nullptr;
 };
 
 } // namespace nbt

@@ -75,7 +75,10 @@ int nbt_encode(const nbt_file *nbt, nbt_compression c, nbt_buffer *out, nbt_code
 /* ---- Replacing a file -------------------------------------------------- */
 
 /* When the data of a replaced file reaches the disk. sync is how a file or
- * folder is synced (null: fsync); tests hand in their own to count. */
+ * folder is synced (null: fsync); tests hand in their own to count. A
+ * caller that turns sync_folder off syncs the folder of the path it gave;
+ * when that path is a link into another folder, the folder of the rename is
+ * synced with the file (sync_file) since only the library knows it. */
 typedef struct nbt_durability {
     int sync_file;                      /* sync the new file before its rename */
     int sync_folder;                    /* sync the folder after the rename */
@@ -84,7 +87,9 @@ typedef struct nbt_durability {
 } nbt_durability;
 
 /* What could not be carried from the old file to the new one. The new file
- * always keeps the old permission bits, never wider; owner and group are
+ * always keeps the old permission bits, never wider (when the group could
+ * not be kept, the group bits and set-group-id are cleared; when the owner
+ * could not, set-user-id is); owner and group are
  * kept where the system allows (the owner only for root), ACLs and other
  * extended attributes are copied where the file system has them. */
 typedef struct nbt_replace_report {

@@ -2,7 +2,7 @@
 // parse, leaving nothing allocated, or parses into a tree that the
 // stream-level reader reads alike, that writes out, reads back equal, and
 // writes out again to the same decompressed bytes.
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 #include "support/nbt_tree_equal.h"
 
 #include <cstdio>
@@ -17,10 +17,7 @@
 
 namespace {
 
-struct NbtFileFree {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using NbtDoc = std::unique_ptr<nbt_file, NbtFileFree>;
+using NbtDoc = nbt::document;
 
 [[noreturn]] void fail(const char *what, const std::string &detail = "") {
     std::fprintf(stderr, "nbt_read_fuzz: %s %s\n", what, detail.c_str());

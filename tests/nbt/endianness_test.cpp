@@ -1,7 +1,7 @@
 // Byte order helpers: the host test and the unconditional byte reversals,
 // which must carry float and double bit patterns through untouched.
 
-#include "nbt/endianness.h"
+#include "endianness.h"
 
 #include <gtest/gtest.h>
 

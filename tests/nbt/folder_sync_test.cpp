@@ -1,9 +1,9 @@
-// The folder sync after a file replacement: on by default, off for a caller
-// that syncs its folders itself, kept for a write through a link into
-// another folder; and the mode of a new file, read without touching the
-// process's umask.
+// Which syncs a file replacement makes under each durability, counted by
+// an injected sync function: the file before its rename, its folder after
+// it, a link's folder where the caller cannot know it; and the mode of a
+// new file, read without touching the process's umask.
 
-#include "nbt/atomic_file.h"
+#include "nbt/nbt_io.h"
 #include "nbt_file_helpers.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
@@ -14,31 +14,28 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Restores the switch however the test ends.
-class FolderSyncSetting {
-  public:
-    explicit FolderSyncSetting(bool on) : before_(nbt_detail::folder_sync_enabled()) {
-        nbt_detail::set_folder_sync(on);
+// Every sync asked for: the folder's path for a folder, "file" for a file.
+struct SyncLog {
+    std::vector<std::string> synced;
+    nbt_durability durability(int file, int folder) {
+        return {file, folder, &SyncLog::record, this};
     }
-    ~FolderSyncSetting() { nbt_detail::set_folder_sync(before_); }
-    FolderSyncSetting(const FolderSyncSetting &) = delete;
-    FolderSyncSetting &operator=(const FolderSyncSetting &) = delete;
-
-  private:
-    bool before_;
+    static int record(int fd, void *context) {
+        struct stat st {};
+        std::string what = "file";
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            what = fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string();
+        }
+        static_cast<SyncLog *>(context)->synced.push_back(what);
+        return fsync(fd);
+    }
 };
-
-// Folder syncs attempted while f runs.
-template <typename F> unsigned long syncs_during(F f) {
-    const unsigned long before = nbt_detail::folder_syncs_attempted();
-    f();
-    return nbt_detail::folder_syncs_attempted() - before;
-}
 
 // A document holding one compound named name with an int.
 NbtFilePtr small_document(const char *name, int32_t value) {
@@ -51,76 +48,57 @@ NbtFilePtr small_document(const char *name, int32_t value) {
     return document_with(root);
 }
 
-int32_t read_back_int(const std::string &path) {
-    Parsed p = parse_path(path);
-    EXPECT_EQ(p.status, NBT_OK) << path;
-    if (p.root() == nullptr) {
-        return -1;
-    }
-    nbt_tag *n = nbt_find_tag_by_name("n", p.root());
-    return n == nullptr ? -1 : *nbt_cast_int(n);
-}
-
-TEST(FolderSync, OnByDefaultEveryWriteSyncsItsFolder) {
-    ASSERT_TRUE(nbt_detail::folder_sync_enabled());
+TEST(FolderSync, EachDurabilitySyncsWhatItNames) {
     TempDir dir;
-    NbtFilePtr doc = small_document("", 7);
     const std::string path = dir.file("a.nbt");
-    EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), path.c_str()), 0); }), 1u);
-    EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), path.c_str()), 0); }), 1u);
-    EXPECT_EQ(read_back_int(path), 7);
-}
-
-TEST(FolderSync, TurnedOffWritesStillReplaceFilesWhole) {
-    TempDir dir;
-    FolderSyncSetting off(false);
-    EXPECT_FALSE(nbt_detail::folder_sync_enabled());
-    const std::string path = dir.file("b.nbt");
-    write_file(path, {'o', 'l', 'd'});
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    // A new file and an existing one, written several times over.
-    for (int32_t value : {1, 2, 3}) {
-        NbtFilePtr doc = small_document("", value);
-        EXPECT_EQ(syncs_during([&] {
-                      EXPECT_GT(nbt_write(doc.get(), path.c_str()), 0);
-                      EXPECT_GT(nbt_write(doc.get(), dir.file("new.nbt").c_str()), 0);
-                  }),
-                  0u);
-        EXPECT_EQ(read_back_int(path), value);
-        EXPECT_EQ(read_back_int(dir.file("new.nbt")), value);
+    const std::string folder = fs::canonical(dir.path()).string();
+    struct Case {
+        int file, folder;
+        std::vector<std::string> synced;
+    } cases[] = {
+        {1, 1, {"file", folder}},
+        {1, 0, {"file"}},
+        {0, 1, {folder}},
+        {0, 0, {}},
+    };
+    for (const Case &c : cases) {
+        for (const bool existed : {false, true}) {
+            if (!existed) {
+                unlink(path.c_str());
+            }
+            SyncLog log;
+            const nbt_durability d = log.durability(c.file, c.folder);
+            ASSERT_EQ(nbt_replace_file(path.c_str(), "new", 3, &d, nullptr), NBT_OK);
+            EXPECT_EQ(log.synced, c.synced) << c.file << c.folder << existed;
+            EXPECT_EQ(read_file(path), (Bytes{'n', 'e', 'w'}));
+        }
     }
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    // Only the two files: no temporary file stays behind.
+    // Only the file: no temporary file stays behind.
     int entries = 0;
     for (const auto &e : fs::directory_iterator(dir.path())) {
         EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
         ++entries;
     }
-    EXPECT_EQ(entries, 2);
+    EXPECT_EQ(entries, 1);
 }
 
-TEST(FolderSync, SwitchingBackOnSyncsAgain) {
+TEST(FolderSync, AFailedReplacementSyncsNothingAndLeavesNothing) {
     TempDir dir;
-    NbtFilePtr doc = small_document("", 5);
-    const std::string path = dir.file("c.nbt");
-    {
-        FolderSyncSetting off(false);
-        EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), path.c_str()), 0); }), 0u);
-    }
-    EXPECT_TRUE(nbt_detail::folder_sync_enabled());
-    EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), path.c_str()), 0); }), 1u);
-}
-
-TEST(FolderSync, AFailedWriteSyncsNothing) {
-    TempDir dir;
-    NbtFilePtr doc = small_document("", 5);
+    SyncLog log;
+    const nbt_durability d = log.durability(1, 1);
     const std::string missing = dir.file("no/such/folder/d.nbt");
-    EXPECT_EQ(syncs_during([&] { EXPECT_EQ(nbt_write(doc.get(), missing.c_str()), NBT_EGZ); }), 0u);
+    EXPECT_EQ(nbt_replace_file(missing.c_str(), "x", 1, &d, nullptr), NBT_EGZ);
+    // A staged file that is discarded is removed.
+    nbt_staged *s = nullptr;
+    ASSERT_EQ(nbt_stage_open(dir.file("e.nbt").c_str(), &s, nullptr), NBT_OK);
+    ASSERT_EQ(nbt_stage_write(s, "abc", 3), NBT_OK);
+    ASSERT_EQ(nbt_stage_sync(s, &d), NBT_OK);
+    nbt_stage_discard(s);
+    EXPECT_EQ(log.synced, std::vector<std::string>{"file"});
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-TEST(FolderSync, ALinkIntoAnotherFolderSyncsThatFolderEvenWhenOff) {
+TEST(FolderSync, ALinkIntoAnotherFolderSyncsThatFolderWithTheFile) {
     // The caller syncs the folder of the path it gave; the rename happened
     // in the folder the link leads to, which only the writer knows.
     TempDir dir;
@@ -130,20 +108,27 @@ TEST(FolderSync, ALinkIntoAnotherFolderSyncsThatFolderEvenWhenOff) {
     const std::string link = (dir.path() / "here" / "e.nbt").string();
     write_file(real, {0});
     ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
-    FolderSyncSetting off(false);
-    NbtFilePtr doc = small_document("", 9);
-    EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), link.c_str()), 0); }), 1u);
-    EXPECT_EQ(read_back_int(real), 9);
+    const std::string elsewhere = fs::canonical(dir.path() / "elsewhere").string();
+    struct Case {
+        int file, folder;
+        std::vector<std::string> synced;
+    } cases[] = {{1, 0, {"file", elsewhere}}, {0, 0, {}}, {1, 1, {"file", elsewhere}}};
+    for (const Case &c : cases) {
+        SyncLog log;
+        const nbt_durability d = log.durability(c.file, c.folder);
+        ASSERT_EQ(nbt_replace_file(link.c_str(), "ln", 2, &d, nullptr), NBT_OK);
+        EXPECT_EQ(log.synced, c.synced) << c.file << c.folder;
+    }
+    EXPECT_EQ(read_file(real), (Bytes{'l', 'n'}));
     EXPECT_TRUE(fs::is_symlink(link));
     // A link to a file beside it renames in the caller's own folder.
-    const std::string local_real = (dir.path() / "here" / "f.nbt").string();
-    write_file(local_real, {0});
+    write_file((dir.path() / "here" / "f.nbt").string(), {0});
     ASSERT_EQ(symlink("f.nbt", (dir.path() / "here" / "g.nbt").c_str()), 0);
-    const std::string here = (dir.path() / "here").string();
-    // Written with the folder as the link's resolved path spells it.
-    const std::string canonical = fs::canonical(here).string() + "/g.nbt";
-    EXPECT_EQ(syncs_during([&] { EXPECT_GT(nbt_write(doc.get(), canonical.c_str()), 0); }), 0u);
-    EXPECT_EQ(read_back_int(local_real), 9);
+    const std::string canonical = fs::canonical(dir.path() / "here").string() + "/g.nbt";
+    SyncLog log;
+    const nbt_durability d = log.durability(1, 0);
+    ASSERT_EQ(nbt_replace_file(canonical.c_str(), "g", 1, &d, nullptr), NBT_OK);
+    EXPECT_EQ(log.synced, std::vector<std::string>{"file"});
 }
 
 TEST(FolderSync, SyncFolderReportsWhetherItSynced) {
@@ -152,20 +137,22 @@ TEST(FolderSync, SyncFolderReportsWhetherItSynced) {
     write_file(file, {1});
     struct Case {
         std::string path;
-        bool ok;
+        int filesystem;
+        int status;
+        size_t synced;
     } cases[] = {
-        {dir.path().string(), true},
-        {".", true},
-        {dir.file("missing"), false},
-        {file, false}, // not a folder
-        {"", false},
+        {dir.path().string(), 0, NBT_OK, 1},
+        {".", 1, NBT_OK, 1},
+        {dir.file("missing"), 0, NBT_ERR, 0},
+        {file, 0, NBT_ERR, 0}, // not a folder
+        {"", 1, NBT_ERR, 0},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(syncs_during([&] {
-                      EXPECT_EQ(nbt_detail::sync_folder(c.path.c_str()), c.ok)
-                          << "'" << c.path << "'";
-                  }),
-                  1u);
+        SyncLog log;
+        const nbt_durability d = log.durability(1, 1);
+        EXPECT_EQ(nbt_sync_folder(c.path.c_str(), c.filesystem, &d), c.status) << c.path;
+        EXPECT_EQ(log.synced.size(), c.synced) << c.path;
+        EXPECT_EQ(nbt_sync_folder(c.path.c_str(), c.filesystem, nullptr), c.status) << c.path;
     }
 }
 

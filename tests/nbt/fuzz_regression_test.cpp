@@ -103,12 +103,12 @@ TEST(FuzzRegression, ListsOfCompoundsNeedAByteEach) {
         {"a million compounds, then the end", with({0x00, 0x0F, 0x42, 0x40}), NBT_ERR},
         {"2^31-1 compounds, then the end", with({0x7F, 0xFF, 0xFF, 0xFF}), NBT_ERR},
         {"three compounds, two end bytes", with({0x00, 0x00, 0x00, 0x03, 0x00, 0x00}), NBT_ERR},
-        // Two end bytes for two empty compounds; the root closes at the end.
-        {"two compounds, two end bytes", with({0x00, 0x00, 0x00, 0x02, 0x00, 0x00}), NBT_OK},
-        // One compound holding a byte, closed by the end of the data, and
-        // a second one past it: two bytes would have been needed, six remain.
+        {"two compounds, two end bytes, the root's end",
+         with({0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00}), NBT_OK},
+        // One compound holding a byte, cut short, and a second one past the
+        // end: refused like the cut right after the count.
         {"a compound cut short, then one past the end",
-         with({0x00, 0x00, 0x00, 0x02, 0x01, 0x00, 0x01, 'b', 0x05}), NBT_OK},
+         with({0x00, 0x00, 0x00, 0x02, 0x01, 0x00, 0x01, 'b', 0x05}), NBT_ERR},
     };
     TempDir dir;
     for (const Case &c : cases) {

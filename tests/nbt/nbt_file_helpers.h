@@ -4,16 +4,13 @@
 #ifndef TESTS_NBT_NBT_FILE_HELPERS_H
 #define TESTS_NBT_NBT_FILE_HELPERS_H
 
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 #include "support/files.h"
 
 #include <memory>
 #include <string>
 
-struct NbtFileDeleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using NbtFilePtr = std::unique_ptr<nbt_file, NbtFileDeleter>;
+using NbtFilePtr = nbt::document;
 
 struct Parsed {
     int status = NBT_ERR;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
@@ -265,17 +266,6 @@ TEST(Read, HarmlessEndings) {
              return b;
          }(),
          2},
-        {"data ends where a type is due in the root", {0x0A, 0x00, 0x00}, 0},
-        {"data ends where a type is due two levels down",
-         NbtBytes()
-             .head(TAG_COMPOUND, "")
-             .head(TAG_BYTE, "b")
-             .u8(1)
-             .head(TAG_COMPOUND, "in")
-             .head(TAG_SHORT, "s")
-             .i16(3)
-             .bytes(),
-         2},
     };
     TempDir dir;
     for (const Case &c : cases) {
@@ -284,11 +274,92 @@ TEST(Read, HarmlessEndings) {
         ASSERT_EQ(p.status, NBT_OK);
         EXPECT_EQ(nbt_get_length(p.root()), c.children);
     }
-    Parsed nested = parse_bytes(dir.file("h.nbt"), cases[2].data, true);
-    ASSERT_EQ(nested.status, NBT_OK);
-    nbt_tag *in = child(nested.root(), 1);
-    ASSERT_EQ(nbt_get_length(in), 1);
-    EXPECT_EQ(*nbt_cast_short(child(in, 0)), 3);
+}
+
+TEST(Read, FifoIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    const std::string path = dir.file("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(parse_path(path).status, NBT_ERR);
+}
+
+// kExample in format c, made by the library's encoder.
+Bytes encoded_example(nbt_compression c) {
+    nbt_file *f = nullptr;
+    EXPECT_EQ(nbt_init(&f), NBT_OK);
+    nbt::document doc(f);
+    EXPECT_EQ(
+        nbt_parse_memory(f, kExample.data(), kExample.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
+        NBT_OK);
+    nbt::buffer out;
+    EXPECT_EQ(nbt_encode(f, c, out.get(), nullptr), static_cast<int>(kExample.size()));
+    return Bytes(out.data(), out.data() + out.size());
+}
+
+TEST(Read, FromMemoryWithinLimitsAndFaithfully) {
+    const Bytes gz = encoded_example(NBT_GZIP);
+    const Bytes z = encoded_example(NBT_ZLIB);
+    ASSERT_EQ(encoded_example(NBT_UNCOMPRESSED), kExample);
+    // Root, "s", "l" and its item: four.
+    const size_t n = kExample.size();
+    auto plus = [](Bytes b, const Bytes &tail) {
+        b.insert(b.end(), tail.begin(), tail.end());
+        return b;
+    };
+    const Bytes zero_in_name = NbtBytes().head(TAG_BYTE, std::string("a\0b", 3)).u8(1).bytes();
+    const Bytes zero_in_string =
+        NbtBytes().head(TAG_STRING, "s").str(std::string("x\0", 2)).bytes();
+    struct Case {
+        const char *what;
+        Bytes data;
+        nbt_compression c;
+        nbt_read_limits limits;
+        int status;
+    } cases[] = {
+        {"gzip at the size limit", gz, NBT_GZIP, {n, 0, 1}, NBT_OK},
+        {"gzip over the size limit", gz, NBT_GZIP, {n - 1, 0, 0}, NBT_ELIMIT},
+        {"zlib at the size limit", z, NBT_ZLIB, {n, 0, 1}, NBT_OK},
+        {"zlib over the size limit", z, NBT_ZLIB, {n - 1, 0, 0}, NBT_ELIMIT},
+        {"plain over the size limit", kExample, NBT_UNCOMPRESSED, {n - 1, 0, 0}, NBT_ELIMIT},
+        {"plain bytes read as gzip", kExample, NBT_GZIP, {n, 4, 1}, NBT_OK},
+        {"at the tag limit", kExample, NBT_UNCOMPRESSED, {0, 4, 0}, NBT_OK},
+        {"over the tag limit", z, NBT_ZLIB, {0, 3, 0}, NBT_ELIMIT},
+        {"zero byte in a name", zero_in_name, NBT_UNCOMPRESSED, {0, 0, 0}, NBT_OK},
+        {"zero byte in a name, faithful", zero_in_name, NBT_UNCOMPRESSED, {0, 0, 1}, NBT_ELIMIT},
+        {"zero byte in a string", zero_in_string, NBT_UNCOMPRESSED, {0, 0, 0}, NBT_OK},
+        {"zero byte in a string, faithful",
+         zero_in_string,
+         NBT_UNCOMPRESSED,
+         {0, 0, 1},
+         NBT_ELIMIT},
+        {"bytes after the root", plus(kExample, {0}), NBT_UNCOMPRESSED, {0, 0, 0}, NBT_OK},
+        {"bytes after the root, faithful",
+         plus(kExample, {0}),
+         NBT_UNCOMPRESSED,
+         {0, 0, 1},
+         NBT_ELIMIT},
+        {"bytes after the gzip member", plus(gz, {'x'}), NBT_GZIP, {0, 0, 0}, NBT_OK},
+        {"bytes after the gzip member, faithful", plus(gz, {'x'}), NBT_GZIP, {0, 0, 1}, NBT_ELIMIT},
+        {"bytes after the zlib stream", plus(z, {0}), NBT_ZLIB, {0, 0, 0}, NBT_OK},
+        {"bytes after the zlib stream, faithful", plus(z, {0}), NBT_ZLIB, {0, 0, 1}, NBT_ELIMIT},
+        {"gzip read as zlib", gz, NBT_ZLIB, {0, 0, 0}, NBT_ERR},
+    };
+    nbt::codec codec = [] {
+        nbt_codec *c = nullptr;
+        EXPECT_EQ(nbt_codec_new(&c), NBT_OK);
+        return nbt::codec(c);
+    }();
+    for (const Case &c : cases) {
+        for (nbt_codec *with : {codec.get(), static_cast<nbt_codec *>(nullptr)}) {
+            nbt_file *f = nullptr;
+            ASSERT_EQ(nbt_init(&f), NBT_OK);
+            nbt::document doc(f);
+            EXPECT_EQ(nbt_parse_memory(f, c.data.data(), c.data.size(), c.c, &c.limits, with),
+                      c.status)
+                << c.what;
+            EXPECT_EQ(f->root != nullptr, c.status == NBT_OK) << c.what;
+        }
+    }
 }
 
 TEST(Read, RealChunksHoldTheirBlockArrays) {

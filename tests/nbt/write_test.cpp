@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -338,6 +339,69 @@ TEST(Write, ReplacingKeepsPermissionBits) {
     struct stat st {};
     ASSERT_EQ(stat(dir.file("fresh.nbt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST(Write, ReplacingCarriesOwnerGroupAndAttributesNeverWidening) {
+    if (geteuid() != 0 || !can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root that can drop to an unprivileged user";
+    }
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    struct Case {
+        bool as_nobody;
+        gid_t file_gid;
+        std::vector<gid_t> groups; // the writer's supplementary groups
+        mode_t mode, new_mode;
+        nbt_replace_report report;
+        gid_t new_gid;
+    } cases[] = {
+        // Root keeps owner and group.
+        {false, 100, {}, 0664, 0664, {0, 0, 0}, 100},
+        // A member of the file's group keeps the group, not the owner.
+        {true, 100, {100}, 0664, 0664, {1, 0, 0}, 100},
+        // Otherwise the group's bits do not pass to the writer's group.
+        {true, 0, {}, 02666, 0606, {1, 1, 0}, kNobodyGid},
+    };
+    const std::string path = dir.file("attr.nbt");
+    for (const Case &c : cases) {
+        write_file(path, {0});
+        ASSERT_EQ(chown(path.c_str(), 0, c.file_gid), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        int code = in_child([&] {
+            if (c.as_nobody && (setgroups(c.groups.size(), c.groups.data()) != 0 ||
+                                setgid(kNobodyGid) != 0 || setuid(kNobodyUid) != 0)) {
+                return 99;
+            }
+            nbt_replace_report r{7, 7, 7};
+            if (nbt_replace_file(path.c_str(), "new", 3, nullptr, &r) != NBT_OK) {
+                return 98;
+            }
+            return r.owner_changed | r.group_changed << 1 | r.attributes_lost << 2;
+        });
+        EXPECT_EQ(code, c.report.owner_changed | c.report.group_changed << 1 |
+                            c.report.attributes_lost << 2);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, c.as_nobody ? kNobodyUid : 0u);
+        EXPECT_EQ(st.st_gid, c.new_gid);
+        EXPECT_EQ(st.st_mode & 07777, c.new_mode) << std::oct << c.mode;
+    }
+}
+
+TEST(Write, ReplacingCopiesExtendedAttributes) {
+    TempDir dir;
+    const std::string path = dir.file("x.nbt");
+    write_file(path, {0});
+    if (setxattr(path.c_str(), "user.note", "kept", 4, 0) != 0) {
+        GTEST_SKIP() << "the file system refuses user attributes";
+    }
+    nbt_replace_report r{7, 7, 7};
+    ASSERT_EQ(nbt_replace_file(path.c_str(), "new", 3, nullptr, &r), NBT_OK);
+    char value[16] = {};
+    EXPECT_EQ(getxattr(path.c_str(), "user.note", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+    EXPECT_EQ(r.attributes_lost, 0);
+    EXPECT_EQ(r.owner_changed, 0);
 }
 
 TEST(Write, ThroughALinkReplacesWhatItPointsTo) {

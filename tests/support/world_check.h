@@ -3,7 +3,7 @@
 #ifndef TESTS_SUPPORT_WORLD_CHECK_H
 #define TESTS_SUPPORT_WORLD_CHECK_H
 
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 #include "support/chunk_bytes.h"
 #include "support/files.h"
 
@@ -13,10 +13,7 @@
 #include <string>
 #include <vector>
 
-struct NbtFileFree {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using NbtDoc = std::unique_ptr<nbt_file, NbtFileFree>;
+using NbtDoc = nbt::document;
 
 // Parses path with nbt_parse; *status receives its result. Null on failure.
 NbtDoc parse_nbt_file(const std::string &path, int *status);

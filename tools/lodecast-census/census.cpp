@@ -1,6 +1,6 @@
 #include "tools/lodecast-census/census.h"
 
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,10 +23,7 @@ struct known_ore {
 constexpr known_ore known_ores[] = {{16, "Coal"},     {15, "Iron"},    {14, "Gold"},
                                     {73, "Redstone"}, {56, "Diamond"}, {21, "Lapis"}};
 
-struct nbt_file_deleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using nbt_file_ptr = std::unique_ptr<nbt_file, nbt_file_deleter>;
+using nbt_file_ptr = nbt::document;
 
 // The reason the chunk file at path failed to parse, in words.
 std::string parse_failure(const std::string &path, int status) {

@@ -1,6 +1,6 @@
 #include "chunk_doc.h"
 
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 #include "terrain.h"
 
 #include <memory>
@@ -10,15 +10,8 @@ namespace mkworld {
 
 namespace {
 
-struct tag_deleter {
-    void operator()(nbt_tag *t) const { nbt_free_tag(t); }
-};
-using tag_ptr = std::unique_ptr<nbt_tag, tag_deleter>;
-
-struct file_deleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using file_ptr = std::unique_ptr<nbt_file, file_deleter>;
+using nbt::tag_ptr;
+using file_ptr = nbt::document;
 
 // Hand child to the compound parent; false (child freed) when that fails.
 bool add(nbt_tag *parent, tag_ptr child) {

@@ -6,7 +6,7 @@
 #include "chunk_doc.h"
 
 #include "lodecast/std_fds.h"
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,15 +61,11 @@ int make_world(const fs::path &dir, int side) {
     return 0;
 }
 
-struct file_deleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-
 // Blocks of id in one chunk file; -1 when it is not a readable chunk.
 long long count_in_chunk(const fs::path &file, int id) {
     nbt_file *raw = nullptr;
     int rc = nbt_init(&raw);
-    std::unique_ptr<nbt_file, file_deleter> doc(raw);
+    nbt::document doc(raw);
     if (rc != NBT_OK || !doc || nbt_parse(doc.get(), file.c_str()) != NBT_OK) {
         return -1;
     }

@@ -1,7 +1,7 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
 #include "lodecast/std_fds.h"
-#include "nbt/nbt.h"
+#include "nbt/nbt.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,10 +20,7 @@ const char usage_text[] = "Usage: nbtdump [--] <file>...\n"
                           "Exit status: 0 when every file was printed, 1 when one or more could\n"
                           "not be read, 2 when no file was given.\n";
 
-struct nbt_file_deleter {
-    void operator()(nbt_file *f) const { nbt_free(f); }
-};
-using nbt_file_ptr = std::unique_ptr<nbt_file, nbt_file_deleter>;
+using nbt_file_ptr = nbt::document;
 
 // Why path could not be read, for a failed nbt_parse status.
 const char *failure_reason(const char *path, int status) {

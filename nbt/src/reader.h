@@ -9,13 +9,13 @@
 #ifndef NBT_READER_H
 #define NBT_READER_H
 
-#include "nbt/byte_order.h"
+#include "byte_order.h"
 #include "nbt/nbt.h"
-#include "nbt/read_sources.h"
+#include "read_sources.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace nbt_detail {
 
@@ -48,13 +48,22 @@ inline unsigned min_payload_size(unsigned type) {
     }
 }
 
+// What a read may cost and how strict it is (nbt_read_limits).
+struct parse_rules {
+    size_t max_tags = 0;   // tags and list items; 0: no limit
+    bool faithful = false; // refuse a zero byte inside a name or string
+};
+
 template <class Source> class Parser {
   public:
-    explicit Parser(Source &src) : src_(src), big_endian_(get_endianness() == 1) {}
+    explicit Parser(Source &src, const parse_rules &rules = {})
+        : src_(src), big_endian_(get_endianness() == 1), rules_(rules) {}
 
     // Reads one named tag into t, which the caller allocated. The type
-    // number read (TAG_END also when the data ends where a type is due),
-    // or a negative status with t's name and value null.
+    // number read (TAG_END also when the data ends where the root is due),
+    // or a negative status with t's name and value null. The data ending
+    // anywhere below the root is a cut-short document, whether an open
+    // compound or a list item was due.
     int tag(nbt_tag *t, int depth) {
         t->type = TAG_END;
         t->name = nullptr;
@@ -62,7 +71,7 @@ template <class Source> class Parser {
         unsigned char type = 0;
         switch (src_.read_type(type)) {
         case TypeRead::end:
-            return TAG_END;
+            return depth == 0 ? static_cast<int>(TAG_END) : static_cast<int>(NBT_ERR);
         case TypeRead::fail:
             return NBT_ERR;
         case TypeRead::got:
@@ -71,6 +80,9 @@ template <class Source> class Parser {
         t->type = static_cast<nbt_type>(type);
         if (type == TAG_END) {
             return TAG_END;
+        }
+        if (!count_one()) {
+            return NBT_ELIMIT;
         }
         int r = string(&t->name);
         if (r < 0) {
@@ -145,8 +157,8 @@ template <class Source> class Parser {
     }
 
     // A name or string value: a block of length + 1 bytes ending in NUL.
-    // The length, or a negative status (*out null). Running out of memory
-    // here aborts the process, as the library's contract requires.
+    // The length, or a negative status (*out null). A faithful read refuses
+    // a zero byte inside, which the string as a C string would lose.
     int string(char **out) {
         *out = nullptr;
         int16_t len;
@@ -156,14 +168,16 @@ template <class Source> class Parser {
         size_t size = static_cast<size_t>(len) + 1;
         char *s = static_cast<char *>(std::malloc(size));
         if (s == nullptr) {
-            std::fprintf(stderr, "malloc failed, tried to allocate %d bytes!\n",
-                         static_cast<int>(size));
-            std::abort();
+            return NBT_EMEM;
         }
         s[len] = '\0';
         if (!src_.read(s, static_cast<size_t>(len))) {
             std::free(s);
             return NBT_ERR;
+        }
+        if (rules_.faithful && std::memchr(s, 0, static_cast<size_t>(len)) != nullptr) {
+            std::free(s);
+            return NBT_ELIMIT; // would be cut short there on rewrite
         }
         *out = s;
         return len;
@@ -215,6 +229,9 @@ template <class Source> class Parser {
                 return NBT_EMEM;
             }
             arr.slots[i] = nullptr;
+            if (!count_one()) {
+                return NBT_ELIMIT;
+            }
             int r = value(type, &arr.slots[i], depth + 1);
             if (r < 0) {
                 return r;
@@ -436,8 +453,13 @@ template <class Source> class Parser {
         return true;
     }
 
+    // Counts one more tag or list item; false past the limit.
+    bool count_one() { return rules_.max_tags == 0 || ++tags_ <= rules_.max_tags; }
+
     Source &src_;
     bool big_endian_;
+    parse_rules rules_;
+    size_t tags_ = 0;
 };
 
 } // namespace nbt_detail

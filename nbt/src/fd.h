@@ -2,9 +2,22 @@
 #ifndef NBT_FD_H
 #define NBT_FD_H
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace nbt_detail {
+
+// A descriptor the library opened, moved to 3 or above when it landed on
+// 0, 1 or 2 (closed in this process): a new file there would receive what
+// the program prints or reads. -1 stays -1, and so does a failed move.
+inline int above_standard(int fd) {
+    if (fd < 0 || fd > 2) {
+        return fd;
+    }
+    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
 
 class Fd {
   public:

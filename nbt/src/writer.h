@@ -7,8 +7,8 @@
 #ifndef NBT_WRITER_H
 #define NBT_WRITER_H
 
-#include "nbt/byte_buffer.h"
-#include "nbt/byte_order.h"
+#include "byte_buffer.h"
+#include "byte_order.h"
 #include "nbt/nbt.h"
 
 #include <cstring>

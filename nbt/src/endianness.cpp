@@ -1,4 +1,4 @@
-#include "nbt/endianness.h"
+#include "endianness.h"
 
 #include <cstring>
 

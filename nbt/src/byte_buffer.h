@@ -6,6 +6,8 @@
 #ifndef NBT_BYTE_BUFFER_H
 #define NBT_BYTE_BUFFER_H
 
+#include "nbt/nbt_io.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,26 @@ class ByteBuffer {
         size_ = 0;
         cap_ = 0;
     }
+
+    // Takes over b's block (b is left empty), and hands the block back.
+    void adopt(nbt_buffer &b) {
+        release_memory();
+        data_ = b.data;
+        size_ = b.size;
+        cap_ = b.capacity;
+        b = nbt_buffer{};
+    }
+    void hand_over(nbt_buffer &b) {
+        b.data = data_;
+        b.size = size_;
+        b.capacity = cap_;
+        data_ = nullptr;
+        size_ = 0;
+        cap_ = 0;
+    }
+
+    // Forgets the bytes after the first n (n <= size()).
+    void truncate(size_t n) { size_ = n; }
 
     // Bytes past size() up to capacity() may be filled directly and then
     // counted with grow_size.

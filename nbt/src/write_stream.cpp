@@ -4,9 +4,9 @@
 // shows only as a smaller byte count.
 
 #include "nbt/nbt.h"
-#include "nbt/reader.h"
-#include "nbt/write_check.h"
-#include "nbt/writer.h"
+#include "reader.h"
+#include "write_check.h"
+#include "writer.h"
 
 using nbt_detail::GzSink;
 using nbt_detail::Writer;

@@ -1,6 +1,6 @@
-#include "nbt/write_check.h"
+#include "write_check.h"
 
-#include "nbt/reader.h"
+#include "reader.h"
 
 #include <climits>
 #include <cstring>

@@ -5,7 +5,7 @@
 #ifndef NBT_BYTE_ORDER_H
 #define NBT_BYTE_ORDER_H
 
-#include "nbt/endianness.h"
+#include "endianness.h"
 
 #include <cstddef>
 #include <cstdint>

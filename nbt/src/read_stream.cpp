@@ -3,7 +3,7 @@
 // contents in bounded steps because the stream's length is unknown.
 
 #include "nbt/nbt.h"
-#include "nbt/reader.h"
+#include "reader.h"
 
 using nbt_detail::GzSource;
 using nbt_detail::Parser;

@@ -1,0 +1,8 @@
+#include "nbt/nbt_io.h"
+
+#include <cstdlib>
+
+extern "C" void nbt_buffer_free(nbt_buffer *b) {
+    std::free(b->data);
+    *b = nbt_buffer{};
+}
