@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -67,6 +68,10 @@ class chunk_file_unit : public world_unit {
     size_t chunk_count() const override { return 1; }
     const chunk_meta &meta(size_t) const override { return meta_; }
     std::string label(size_t) const override { return rel_; }
+    std::string describe(size_t) const override { return path_; }
+    std::string why(size_t) const override {
+        return open_errno_ != 0 ? std::strerror(open_errno_) : std::string();
+    }
     void report(size_t, chunk_status status) const override {
         report_chunk_status(status, path_.c_str());
     }
@@ -75,6 +80,7 @@ class chunk_file_unit : public world_unit {
         // Never blocks on a special file put in the chunk's place, and reads
         // only the file the walk saw.
         const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        open_errno_ = fd < 0 ? errno : 0;
         if (fd < 0) {
             return chunk_status::parse_failed;
         }
@@ -171,6 +177,7 @@ class chunk_file_unit : public world_unit {
     chunk_meta meta_;
     nbt::buffer bytes_;
     nbt_replace_report report_{};
+    mutable int open_errno_ = 0; // the unit's one chunk is loaded by one thread
 };
 
 } // namespace

@@ -112,6 +112,12 @@ class region_unit : public world_unit {
         return rel_ + " (" + std::to_string(metas_[i].x) + ", " + std::to_string(metas_[i].z) + ")";
     }
 
+    std::string describe(size_t i) const override {
+        return path_ + " (" + std::to_string(metas_[i].x) + ", " + std::to_string(metas_[i].z) +
+               ")";
+    }
+    std::string why(size_t i) const override { return reasons_[i] != nullptr ? reasons_[i] : ""; }
+
     void report(size_t i, chunk_status status) const override {
         if (i == whole_unit) {
             out_printf("%s: the region file could not be written - left unchanged\n",

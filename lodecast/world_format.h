@@ -74,8 +74,12 @@ class world_unit {
 
     virtual size_t chunk_count() const = 0;
     virtual const chunk_meta &meta(size_t i) const = 0;
-    // How chunk i is named in "-v" lines.
+    // How chunk i is named in "-v" lines, and in full in reports.
     virtual std::string label(size_t i) const = 0;
+    virtual std::string describe(size_t i) const = 0;
+    // In words, why the last load of chunk i failed, when the unit knows
+    // more than the status says; empty otherwise.
+    virtual std::string why(size_t i) const = 0;
     // Prints why chunk i (or, with i == whole_unit, the commit) was left
     // alone; status is not ok.
     static constexpr size_t whole_unit = static_cast<size_t>(-1);

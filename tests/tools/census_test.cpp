@@ -33,7 +33,7 @@ struct placed {
     uint8_t id;
 };
 Bytes blocks_with(std::initializer_list<placed> blocks) {
-    Bytes b(chunk_blocks, stone);
+    Bytes b(chunk_block_count, stone);
     for (const placed &p : blocks) {
         b[static_cast<size_t>((p.x * 16 + p.z) * 128 + p.y)] = p.id;
     }
@@ -150,7 +150,7 @@ TEST(CensusCount, CountsEachIdAtItsHeight) {
 TEST(CensusCount, StoneIsCountedOnlyWhenAskedFor) {
     census c = make_census({stone});
     count_blocks(blocks_with({{0, 0, 0, coal}}).data(), c);
-    EXPECT_EQ(c.ores[0].total, static_cast<uint64_t>(chunk_blocks - 1));
+    EXPECT_EQ(c.ores[0].total, static_cast<uint64_t>(chunk_block_count - 1));
     EXPECT_EQ(c.ores[0].per_y[0], 255u);
     EXPECT_EQ(c.ores[0].per_y[1], 256u);
 }
@@ -362,7 +362,7 @@ TEST(CensusReport, BandsTopFirstWithBarsScaledToTheFullestBand) {
 
 TEST(CensusReport, AnyBlockAtAllShowsAMark) {
     census c = make_census({coal});
-    Bytes b(chunk_blocks, stone);
+    Bytes b(chunk_block_count, stone);
     for (int x = 0; x < 16; ++x) {
         for (int z = 0; z < 16; ++z) {
             b[static_cast<size_t>((x * 16 + z) * 128 + 10)] = coal; // 256 in band 8-15

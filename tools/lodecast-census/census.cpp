@@ -25,23 +25,6 @@ constexpr known_ore known_ores[] = {{16, "Coal"},     {15, "Iron"},    {14, "Gol
 
 using nbt_file_ptr = nbt::document;
 
-// The reason the chunk file at path failed to parse, in words.
-std::string parse_failure(const std::string &path, int status) {
-    if (status == NBT_EMEM) {
-        return "out of memory";
-    }
-    if (status == NBT_EGZ) {
-        // The library does not promise to keep errno; ask the system again.
-        int fd = open(path.c_str(), O_RDONLY);
-        if (fd < 0) {
-            return std::strerror(errno);
-        }
-        close(fd);
-        return "cannot open";
-    }
-    return "not a valid NBT file (damaged or truncated)";
-}
-
 } // namespace
 
 std::string ore_name(int id) {
@@ -95,7 +78,7 @@ void count_blocks(const unsigned char *blocks, census &c) {
         slot[static_cast<size_t>(c.ores[i].id)] = static_cast<int>(i);
     }
     std::vector<std::array<uint64_t, chunk_height>> here(c.ores.size());
-    for (int i = 0; i < chunk_blocks; ++i) {
+    for (int i = 0; i < chunk_block_count; ++i) {
         int s = slot[blocks[i]];
         if (s >= 0) {
             ++here[static_cast<size_t>(s)][static_cast<size_t>(i % chunk_height)];
@@ -113,32 +96,4 @@ void count_blocks(const unsigned char *blocks, census &c) {
         }
     }
     ++c.chunks_counted;
-}
-
-bool count_chunk_file(const std::string &path, census &c) {
-    nbt_file *raw = nullptr;
-    if (nbt_init(&raw) != NBT_OK) {
-        c.skipped.push_back({path, "out of memory"});
-        return false;
-    }
-    nbt_file_ptr file(raw);
-    int status = nbt_parse(file.get(), path.c_str());
-    if (status != NBT_OK) {
-        c.skipped.push_back({path, parse_failure(path, status)});
-        return false;
-    }
-    // Lookups and casts are not defined on a null tag, so test each step.
-    nbt_tag *level = file->root != nullptr ? nbt_find_tag_by_name("Level", file->root) : nullptr;
-    if (level == nullptr || nbt_cast_compound(level) == nullptr) {
-        c.skipped.push_back({path, "no \"Level\" compound"});
-        return false;
-    }
-    nbt_tag *blocks_tag = nbt_find_tag_by_name("Blocks", level);
-    nbt_byte_array *blocks = blocks_tag != nullptr ? nbt_cast_byte_array(blocks_tag) : nullptr;
-    if (blocks == nullptr || blocks->length != chunk_blocks || blocks->content == nullptr) {
-        c.skipped.push_back({path, "no \"Blocks\" array of 32768 bytes"});
-        return false;
-    }
-    count_blocks(blocks->content, c);
-    return true;
 }

@@ -2,16 +2,15 @@
 #ifndef LODECAST_CENSUS_CENSUS_H
 #define LODECAST_CENSUS_CENSUS_H
 
+#include "lodecast/block.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A chunk is 16 x 128 x 16 blocks; its block array holds one id per block,
-// the block at (x, y, z) at ((x * 16) + z) * 128 + y, so y is the index's
-// low seven bits.
-constexpr int chunk_height = 128;
-constexpr int chunk_blocks = 16 * chunk_height * 16;
+// The block at height y of a chunk's block array (lodecast/block.h) lies
+// at an index whose low seven bits are y.
 
 // What was found of one block id.
 struct ore_tally {
@@ -49,13 +48,7 @@ int parse_ore(const char *arg);
 // are counted once.
 census make_census(const std::vector<int> &ids);
 
-// Add one chunk's block array (chunk_blocks ids) to the tallies.
+// Add one chunk's block array (chunk_block_count ids) to the tallies.
 void count_blocks(const unsigned char *blocks, census &c);
-
-// Read the chunk file at path and count its blocks. true when counted;
-// false when the file could not be read or holds no "Level" compound with a
-// "Blocks" byte array of chunk_blocks bytes; the chunk is then added to
-// c.skipped with the reason. Never writes the file.
-bool count_chunk_file(const std::string &path, census &c);
 
 #endif

@@ -1,108 +1,93 @@
 #include "tools/lodecast-census/census_walk.h"
 
-#include "lodecast/chunk_name.h"
+#include "lodecast/chunk_document.h"
+#include "lodecast/world_kind.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <memory>
-#include <sys/stat.h>
-#include <vector>
 
 namespace {
 
-struct dir_closer {
-    void operator()(DIR *d) const { closedir(d); }
-};
-
-// The entry names of the directory at path, sorted so that reports do not
-// depend on the order the file system lists them in. false with errno set
-// when the directory cannot be opened.
-bool list_dir(const std::string &path, std::vector<std::string> &names) {
-    std::unique_ptr<DIR, dir_closer> dir(opendir(path.c_str()));
-    if (!dir) {
+// Records what the walk could not examine and goes on; nothing is in
+// flight, so there is nothing to settle.
+class census_hooks : public walk_hooks {
+  public:
+    explicit census_hooks(census &c) : c_(c) {}
+    void settle_folder(dev_t, ino_t) override {}
+    bool settle_file(dev_t, ino_t) override { return false; }
+    bool problem(walk_problem, const std::string &path, int err, bool chunk_entry) override {
+        if (chunk_entry) {
+            c_.skipped.push_back({path, std::strerror(err)});
+        } else {
+            c_.skipped_dirs.push_back(path + ": " + std::strerror(err));
+        }
         return false;
     }
-    while (const dirent *e = readdir(dir.get())) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-            names.emplace_back(e->d_name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return true;
-}
-
-enum class entry_kind { directory, regular, other, unknown };
-
-entry_kind kind_of(const std::string &path, int &err) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        err = errno;
-        return entry_kind::unknown;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return entry_kind::directory;
-    }
-    return S_ISREG(st.st_mode) ? entry_kind::regular : entry_kind::other;
-}
-
-struct walker {
-    census &c;
-    const census_progress &progress;
-
-    void skip_dir(const std::string &path, int err) {
-        c.skipped_dirs.push_back(path + ": " + std::strerror(err));
+    void skipped(const std::string &path, const std::string &why) override {
+        c_.skipped.push_back({path, why});
     }
 
-    // Walk the directory at path whose entries are of the given level
-    // (1 for the world directory). false with errno set when it cannot be
-    // opened.
-    bool walk_dir(const std::string &path, int level) {
-        std::vector<std::string> names;
-        if (!list_dir(path, names)) {
-            return false;
-        }
-        for (const std::string &name : names) {
-            std::string sub = path + "/" + name;
-            bool wanted =
-                level < 3 ? check_base32(name.c_str()) == 1 : check_chunkname(name.c_str()) == 1;
-            if (!wanted) {
-                continue;
-            }
-            int err = 0;
-            entry_kind kind = kind_of(sub, err);
-            if (level < 3) {
-                if (kind == entry_kind::directory && !walk_dir(sub, level + 1)) {
-                    skip_dir(sub, errno);
-                } else if (kind == entry_kind::unknown) {
-                    skip_dir(sub, err);
-                }
-                continue;
-            }
-            if (kind == entry_kind::regular) {
-                count_chunk_file(sub, c);
-            } else if (kind == entry_kind::unknown) {
-                c.skipped.push_back({sub, std::strerror(err)});
-            } else {
-                continue;
-            }
-            if (progress) {
-                progress(c);
-            }
-        }
-        return true;
-    }
+  private:
+    census &c_;
 };
+
+// Why a loaded document cannot be counted, or null.
+const char *shape_problem(nbt_tag *root) {
+    nbt_tag *level = root != nullptr ? nbt_find_tag_by_name("Level", root) : nullptr;
+    if (level == nullptr || nbt_cast_compound(level) == nullptr) {
+        return "no \"Level\" compound";
+    }
+    nbt_byte_array *blocks = chunk_blocks(root);
+    if (blocks == nullptr || blocks->content == nullptr) {
+        return "no \"Blocks\" array of 32768 bytes";
+    }
+    return nullptr;
+}
+
+// The reason a chunk could not be loaded, in words.
+std::string load_failure(const world_unit &unit, size_t i, chunk_status status) {
+    const std::string why = unit.why(i);
+    if (!why.empty()) {
+        return why;
+    }
+    switch (status) {
+    case chunk_status::init_failed:
+        return "out of memory";
+    case chunk_status::invalid:
+        return "over the limits of a chunk, or not one that could be written back unchanged";
+    default:
+        return "not a valid NBT file (damaged or truncated)";
+    }
+}
 
 } // namespace
 
 bool census_world(const std::string &path, census &c, std::string &error,
                   const census_progress &progress) {
-    walker w{c, progress};
-    if (!w.walk_dir(path, 1)) {
+    const world_kind kind = identify_world(path, path);
+    std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
+    if (!format) {
         error = std::strerror(errno);
         return false;
+    }
+    census_hooks hooks(c);
+    chunk_io io;
+    std::unique_ptr<world_unit> unit;
+    while (format->next(unit, hooks) == world_format::step::unit) {
+        for (size_t i = 0; i < unit->chunk_count(); ++i) {
+            nbt::document doc;
+            const chunk_status st = unit->load(i, doc, io);
+            if (st != chunk_status::ok) {
+                c.skipped.push_back({unit->describe(i), load_failure(*unit, i, st)});
+            } else if (const char *why = shape_problem(doc->root)) {
+                c.skipped.push_back({unit->describe(i), why});
+            } else {
+                count_blocks(chunk_blocks(doc->root)->content, c);
+            }
+            if (progress) {
+                progress(c);
+            }
+        }
     }
     return true;
 }
