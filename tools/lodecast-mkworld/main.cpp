@@ -1,8 +1,11 @@
 // lodecast-mkworld <dir> [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0.
+// lodecast-mkworld --region <dir> [chunks per side]
+//     Writes the same world as region files and a level.dat.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
+#include "region_world.h"
 
 #include "nbt/nbt.h"
 
@@ -71,17 +74,7 @@ long long count_in_chunk(const fs::path &file, int id) {
     if (rc != NBT_OK || !doc || nbt_parse(doc.get(), file.c_str()) != NBT_OK) {
         return -1;
     }
-    nbt_tag *level = nbt_find_tag_by_name("Level", doc->root);
-    nbt_tag *blocks = level ? nbt_find_tag_by_name("Blocks", level) : nullptr;
-    nbt_byte_array *arr = blocks ? nbt_cast_byte_array(blocks) : nullptr;
-    if (arr == nullptr) {
-        return -1;
-    }
-    long long n = 0;
-    for (int32_t i = 0; i < arr->length; ++i) {
-        n += arr->content[i] == id;
-    }
-    return n;
+    return mkworld::count_blocks_in(doc.get(), id);
 }
 
 int count_blocks(const fs::path &dir, int id) {
@@ -90,6 +83,14 @@ int count_blocks(const fs::path &dir, int id) {
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        if (it->is_regular_file() && mkworld::is_region_file(name)) {
+            const long long n = mkworld::count_in_region(it->path(), id);
+            if (n < 0) {
+                return 1;
+            }
+            total += n;
+            continue;
+        }
         if (!it->is_regular_file() || name.rfind("c.", 0) != 0 ||
             it->path().extension() != ".dat") {
             continue;
@@ -111,7 +112,7 @@ int count_blocks(const fs::path &dir, int id) {
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s <dir> [chunks per side, 1-%d, default 8]\n"
+                 "Usage: %s [--region] <dir> [chunks per side, 1-%d, default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
@@ -137,6 +138,13 @@ int main(int argc, char **argv) {
             return usage(name);
         }
         return count_blocks(argv[2], id);
+    }
+    if (argc > 1 && std::string(argv[1]) == "--region") {
+        int side = 8;
+        if (argc < 3 || argc > 4 || (argc == 4 && !parse_int(argv[3], 1, kMaxSide, &side))) {
+            return usage(name);
+        }
+        return mkworld::make_region_world(argv[2], side);
     }
     int side = 8;
     if (argc < 2 || argc > 3 || (argc == 3 && !parse_int(argv[2], 1, kMaxSide, &side))) {
