@@ -1,6 +1,7 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
 #include "nbt/nbt.h"
+#include "region_dump.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -84,7 +85,8 @@ int main(int argc, char **argv) {
     }
     int result = 0;
     for (int i = first; i < argc; ++i) {
-        result |= dump_file(argv[i]);
+        result |=
+            nbtdump::is_region_file(argv[i]) ? nbtdump::dump_region(argv[i]) : dump_file(argv[i]);
     }
     return result;
 }
