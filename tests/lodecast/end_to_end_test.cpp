@@ -1,6 +1,8 @@
 // The program as a whole: usage, ore id, option handling as seen in its
 // output, and runs on generated worlds.
+#include "lodecast/region_file.h"
 #include "lodecast/version.h"
+#include "nbt/nbt.hpp"
 #include "support/child_run.h"
 #include "support/nbt_tree_equal.h"
 #include "support/temp_dir.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -341,6 +344,68 @@ TEST(Program, EveryProgramAnswersHelpAndVersionOnStandardOutput) {
     }
     // Only as the first argument: elsewhere lodecast reads them as it always did.
     EXPECT_EQ(run_tool({"w", "--version"}).err, "Ore ID has to be a number\n");
+}
+
+// The int named name in the compound parent, or INT32_MIN when there is none.
+int32_t int_in(nbt_tag *parent, const char *name) {
+    nbt_tag *t = parent ? nbt_find_tag_by_name(name, parent) : nullptr;
+    int32_t *v = t ? nbt_cast_int(t) : nullptr;
+    return v ? *v : INT32_MIN;
+}
+
+TEST(MakeWorld, RegionWorldIsReproducibleAndEveryChunkSitsInItsSlot) {
+    TempDir a;
+    TempDir b;
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", a.file("w"), "40"}).status, 0);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", b.file("w"), "40"}).status, 0);
+    const FileSnapshot files = snapshot_files(a.file("w"));
+    EXPECT_TRUE(files == snapshot_files(b.file("w")));
+    EXPECT_EQ(files.size(), 5u); // level.dat and four regions, opened below
+    int chunks = 0;
+    region::record rec;
+    // Chunks -20..19 on both axes: regions -1 and 0.
+    for (int32_t rx : {-1, 0}) {
+        for (int32_t rz : {-1, 0}) {
+            const std::string name = region::file_name(rx, rz, region::extension::mcr);
+            const int fd = open(a.file("w/region/" + name).c_str(), O_RDONLY);
+            region::reader in;
+            ASSERT_EQ(in.open(fd), region::open_result::ok) << name;
+            for (int slot = 0; slot < region::slot_count; ++slot) {
+                const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
+                if (c.x < -20 || c.x > 19 || c.z < -20 || c.z > 19) {
+                    EXPECT_EQ(in.state(slot), region::status::absent) << name << " " << slot;
+                    continue;
+                }
+                ASSERT_EQ(in.read_record(slot, rec), region::status::ok) << name << " " << slot;
+                EXPECT_EQ(rec.compression, region::compression_zlib);
+                nbt::document doc = nbt::make_document();
+                ASSERT_EQ(nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), NBT_ZLIB,
+                                           nullptr, nullptr),
+                          NBT_OK);
+                EXPECT_EQ(chunk_shape_problem(doc.get()), "") << name << " " << slot;
+                nbt_tag *level = nbt_find_tag_by_name("Level", doc->root);
+                EXPECT_TRUE(int_in(level, "xPos") == c.x && int_in(level, "zPos") == c.z) << slot;
+                ++chunks;
+            }
+            close(fd);
+        }
+    }
+    EXPECT_EQ(chunks, 40 * 40);
+    int status = 0;
+    NbtDoc level = parse_nbt_file(a.file("w/level.dat"), &status);
+    ASSERT_EQ(status, NBT_OK);
+    EXPECT_EQ(int_in(nbt_find_tag_by_name("Data", level->root), "version"), 19132);
+}
+
+TEST(MakeWorld, CountReadsRegionWorldsLikeChunkFolders) {
+    TempDir dir;
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {dir.file("chunks"), "3"}).status, 0);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", dir.file("regions"), "3"}).status, 0);
+    RunResult chunks = run_program(LODECAST_MKWORLD_EXE, {"--count", dir.file("chunks"), "1"});
+    RunResult regions = run_program(LODECAST_MKWORLD_EXE, {"--count", dir.file("regions"), "1"});
+    EXPECT_EQ(regions.status, 0);
+    EXPECT_EQ(regions.out, chunks.out);
+    EXPECT_GT(std::stoll(regions.out), 9 * 10000); // stone
 }
 
 #endif

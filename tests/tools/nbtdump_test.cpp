@@ -14,6 +14,7 @@
 #include <string>
 #include <tuple>
 #include <unistd.h>
+#include <zlib.h>
 
 #ifdef NBTDUMP_EXE
 
@@ -82,13 +83,16 @@ TEST(Nbtdump, NamesEachUnreadableFileWithItsReasonAndGoesOn) {
                          0x00, 0x01, 'b',        // name length 1, "b"
                          0x00, 0x00, 0x10, 0x00, // length 4096
                          0x01});                 // the only byte there is
+    const std::string short_region = dir.file("r.0.0.mcr");
+    write_file(short_region, Bytes(8191, 0));
 
-    RunResult r = run_program(NBTDUMP_EXE, {missing, real_chunk, truncated, garbage});
+    RunResult r = run_program(NBTDUMP_EXE, {missing, real_chunk, truncated, garbage, short_region});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, printer_output(real_chunk));
     EXPECT_EQ(r.err, "nbtdump: " + missing + ": " + std::strerror(ENOENT) + "\n" + "nbtdump: " +
                          truncated + ": not a valid NBT file (damaged or truncated)\n" +
-                         "nbtdump: " + garbage + ": not a valid NBT file (damaged or truncated)\n");
+                         "nbtdump: " + garbage + ": not a valid NBT file (damaged or truncated)\n" +
+                         "nbtdump: " + short_region + ": too short for a region file header\n");
 }
 
 TEST(Nbtdump, ADirectoryIsNotAFile) {
@@ -135,6 +139,85 @@ TEST(Reports, OutputThatCannotBeWrittenIsAnError) {
     }
 }
 #endif
+
+const std::string real_region = std::string(LODECAST_TEST_DATA) + "/regions/r.-1.0.mcr";
+
+uint32_t be32(const Bytes &b, size_t at) {
+    return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
+}
+
+// Each "Chunk [" line nbtdump printed, with the tree below it.
+std::vector<std::pair<std::string, std::string>> chunks_in(const std::string &out) {
+    std::vector<std::pair<std::string, std::string>> chunks;
+    for (const std::string &line : lines_of(out)) {
+        if (line.rfind("Chunk [", 0) == 0) {
+            chunks.push_back({line, ""});
+        } else if (!chunks.empty()) {
+            chunks.back().second += line + "\n";
+        }
+    }
+    return chunks;
+}
+
+TEST(NbtdumpRegion, PrintsEveryChunkUnderItsCoordinatesSlotAndTimestamp) {
+    const Bytes file = read_file(real_region);
+    RunResult r = run_program(NBTDUMP_EXE, {real_region});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const auto chunks = chunks_in(r.out);
+    ASSERT_EQ(chunks.size(), 58u);
+    int last_slot = -1;
+    for (const auto &[head, tree] : chunks) {
+        // Region -1, 0 holds x -32..-1, z 0..31; the tree says where the chunk belongs.
+        int x = 0, z = 0;
+        ASSERT_EQ(std::sscanf(head.c_str(), "Chunk [%d, %d]", &x, &z), 2) << head;
+        const int slot = x + 32 + 32 * z;
+        EXPECT_GT(slot, last_slot);
+        last_slot = slot;
+        const uint32_t time = be32(file, 4096 + 4 * static_cast<size_t>(slot));
+        EXPECT_EQ(head, "Chunk [" + std::to_string(x) + ", " + std::to_string(z) + "] in " +
+                            real_region + " (slot " + std::to_string(slot) + ", timestamp " +
+                            std::to_string(time) + "):");
+        EXPECT_NE(tree.find("TAG_INT(\"xPos\"): " + std::to_string(x) + "\n"), std::string::npos);
+        EXPECT_NE(tree.find("TAG_INT(\"zPos\"): " + std::to_string(z) + "\n"), std::string::npos);
+    }
+    // The first record (slot 94), found through the header by hand and inflated here.
+    const size_t at = (be32(file, 4 * 94) >> 8) * 4096;
+    Bytes plain(1 << 20);
+    uLongf n = plain.size();
+    ASSERT_EQ(uncompress(plain.data(), &n, file.data() + at + 5, be32(file, at) - 1), Z_OK);
+    plain.resize(n);
+    TempDir dir;
+    write_file(dir.file("first.nbt"), plain);
+    EXPECT_EQ(chunks[0].second, printer_output(dir.file("first.nbt")));
+}
+
+TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
+    const Bytes intact = read_file(real_region);
+    const size_t slot = 95; // chunk [-1, 2], the second one in the file
+    const size_t record = (be32(intact, 4 * slot) >> 8) * 4096;
+    struct {
+        size_t at;
+        Bytes patch;
+        const char *reason;
+    } cases[] = {
+        {4 * slot, {0, 0, 1}, "location inside the header"},
+        {record + 4, {9}, "unknown compression"},
+        {record + 5, {0xff, 0xff, 0xff, 0xff}, "not a valid NBT document (damaged or truncated)"},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string copy = dir.file("r.-1.0.mcr");
+        Bytes bytes = intact;
+        std::copy(c.patch.begin(), c.patch.end(), bytes.begin() + static_cast<ptrdiff_t>(c.at));
+        write_file(copy, bytes);
+        RunResult r = run_program(NBTDUMP_EXE, {copy});
+        EXPECT_EQ(r.status, 1) << c.reason;
+        EXPECT_EQ(r.err, "nbtdump: " + copy + ": chunk [-1, 2]: " + c.reason + "\n");
+        EXPECT_EQ(chunks_in(r.out).size(), 57u) << c.reason;
+        EXPECT_EQ(r.out.find("Chunk [-1, 2]"), std::string::npos) << c.reason;
+    }
+}
 
 } // namespace
 

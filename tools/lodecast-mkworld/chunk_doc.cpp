@@ -1,77 +1,16 @@
 #include "chunk_doc.h"
 
-#include "nbt/nbt.hpp"
+#include "tags.h"
 #include "terrain.h"
-
-#include <memory>
-#include <vector>
 
 namespace mkworld {
 
-namespace {
-
-using nbt::tag_ptr;
-using file_ptr = nbt::document;
-
-// Hand child to the compound parent; false (child freed) when that fails.
-bool add(nbt_tag *parent, tag_ptr child) {
-    if (!child || nbt_add_tag(child.get(), parent) == nullptr) {
-        return false;
-    }
-    child.release(); // the compound owns it now
-    return true;
-}
-
-tag_ptr byte_array(const char *name, const std::vector<uint8_t> &bytes) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_byte_array(&t, name);
-    tag_ptr owned(t);
-    if (rc != 0 || nbt_set_byte_array(t, bytes.data(), static_cast<int>(bytes.size())) != 0) {
-        return nullptr;
-    }
-    return owned;
-}
-
-tag_ptr compound_list(const char *name) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_list(&t, name, TAG_COMPOUND);
-    tag_ptr owned(t);
-    return rc == 0 ? std::move(owned) : nullptr;
-}
-
-tag_ptr compound(const char *name) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_compound(&t, name);
-    tag_ptr owned(t);
-    return rc == 0 ? std::move(owned) : nullptr;
-}
-
-tag_ptr int_tag(const char *name, int32_t v) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_int(&t, name);
-    tag_ptr owned(t);
-    return rc == 0 && nbt_set_int(t, v) == 0 ? std::move(owned) : nullptr;
-}
-
-tag_ptr long_tag(const char *name, int64_t v) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_long(&t, name);
-    tag_ptr owned(t);
-    return rc == 0 && nbt_set_long(t, v) == 0 ? std::move(owned) : nullptr;
-}
-
-tag_ptr byte_tag(const char *name, char v) {
-    nbt_tag *t = nullptr;
-    int rc = nbt_new_byte(&t, name);
-    tag_ptr owned(t);
-    return rc == 0 && nbt_set_byte(t, v) == 0 ? std::move(owned) : nullptr;
-}
-
-tag_ptr make_document_root(int32_t cx, int32_t cz) {
+nbt::document make_chunk(int32_t cx, int32_t cz) {
     const chunk_terrain t = make_terrain(cx, cz);
-    tag_ptr root = compound("");
-    tag_ptr level = compound("Level");
-    if (!root || !level) {
+    nbt::document doc = nbt::make_document();
+    nbt::tag_ptr root = compound("");
+    nbt::tag_ptr level = compound("Level");
+    if (!doc || !root || !level) {
         return nullptr;
     }
     nbt_tag *lv = level.get();
@@ -86,24 +25,30 @@ tag_ptr make_document_root(int32_t cx, int32_t cz) {
         add(lv, byte_tag("TerrainPopulated", 1)) && add(lv, byte_array("SkyLight", t.sky_light)) &&
         add(lv, byte_array("HeightMap", t.height_map)) &&
         add(lv, byte_array("BlockLight", t.block_light)) && add(lv, byte_array("Blocks", t.blocks));
-    return ok ? std::move(root) : nullptr;
-}
-
-} // namespace
-
-int write_chunk(const std::string &path, int32_t cx, int32_t cz) {
-    tag_ptr root = make_document_root(cx, cz);
-    if (!root) {
-        return NBT_EMEM;
-    }
-    nbt_file *raw = nullptr;
-    int rc = nbt_init(&raw);
-    file_ptr doc(raw);
-    if (rc != NBT_OK || !doc) {
-        return NBT_EMEM;
+    if (!ok) {
+        return nullptr;
     }
     doc->root = root.release(); // the document owns the tree now
-    return nbt_write(doc.get(), path.c_str());
+    return doc;
+}
+
+int write_chunk(const std::string &path, int32_t cx, int32_t cz) {
+    nbt::document doc = make_chunk(cx, cz);
+    return doc ? nbt_write(doc.get(), path.c_str()) : NBT_EMEM;
+}
+
+long long count_blocks_in(const nbt_file *doc, int id) {
+    nbt_tag *level = doc->root ? nbt_find_tag_by_name("Level", doc->root) : nullptr;
+    nbt_tag *blocks = level ? nbt_find_tag_by_name("Blocks", level) : nullptr;
+    nbt_byte_array *arr = blocks ? nbt_cast_byte_array(blocks) : nullptr;
+    if (arr == nullptr) {
+        return -1;
+    }
+    long long n = 0;
+    for (int32_t i = 0; i < arr->length; ++i) {
+        n += arr->content[i] == id;
+    }
+    return n;
 }
 
 } // namespace mkworld

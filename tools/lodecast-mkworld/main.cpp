@@ -1,9 +1,11 @@
-// lodecast-mkworld [--force] <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region] <dir> [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
-//     a folder that is missing or empty unless --force is given.
+//     a folder that is missing or empty unless --force is given; with
+//     --region as region files and a level.dat.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
+#include "region_world.h"
 
 #include "lodecast/std_fds.h"
 #include "nbt/nbt.hpp"
@@ -69,17 +71,7 @@ long long count_in_chunk(const fs::path &file, int id) {
     if (rc != NBT_OK || !doc || nbt_parse(doc.get(), file.c_str()) != NBT_OK) {
         return -1;
     }
-    nbt_tag *level = nbt_find_tag_by_name("Level", doc->root);
-    nbt_tag *blocks = level ? nbt_find_tag_by_name("Blocks", level) : nullptr;
-    nbt_byte_array *arr = blocks ? nbt_cast_byte_array(blocks) : nullptr;
-    if (arr == nullptr) {
-        return -1;
-    }
-    long long n = 0;
-    for (int32_t i = 0; i < arr->length; ++i) {
-        n += arr->content[i] == id;
-    }
-    return n;
+    return mkworld::count_blocks_in(doc.get(), id);
 }
 
 int count_blocks(const fs::path &dir, int id) {
@@ -88,6 +80,14 @@ int count_blocks(const fs::path &dir, int id) {
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        if (it->is_regular_file() && mkworld::is_region_file(name)) {
+            const long long n = mkworld::count_in_region(it->path(), id);
+            if (n < 0) {
+                return 1;
+            }
+            total += n;
+            continue;
+        }
         if (!it->is_regular_file() || name.rfind("c.", 0) != 0 ||
             it->path().extension() != ".dat") {
             continue;
@@ -108,14 +108,14 @@ int count_blocks(const fs::path &dir, int id) {
 }
 
 const char help_text[] =
-    "Usage: lodecast-mkworld [--force] <dir> [chunks per side, 1-1024, default 8]\n"
+    "Usage: lodecast-mkworld [--force] [--region] <dir> [chunks per side, 1-1024, default 8]\n"
     "       lodecast-mkworld --count <dir> <block id>\n"
     "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
     "(--force: into one that already holds files), or counts a block's id.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] <dir> [chunks per side, 1-%d, default 8]\n"
+                 "Usage: %s [--force] [--region] <dir> [chunks per side, 1-%d, default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
@@ -154,8 +154,20 @@ int main(int argc, char **argv) {
         }
         return count_blocks(argv[2], id);
     }
-    const bool force = argc > 1 && std::string(argv[1]) == "--force";
-    const int first = force ? 2 : 1;
+    // The two flags in either order.
+    bool force = false;
+    bool region_files = false;
+    int first = 1;
+    for (; first < argc && first < 3; ++first) {
+        const std::string flag = argv[first];
+        if (flag == "--force" && !force) {
+            force = true;
+        } else if (flag == "--region" && !region_files) {
+            region_files = true;
+        } else {
+            break;
+        }
+    }
     int side = 8;
     if (argc < first + 1 || argc > first + 2 ||
         (argc == first + 2 && !parse_int(argv[first + 1], 1, kMaxSide, &side))) {
@@ -168,5 +180,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return make_world(argv[first], side);
+    return region_files ? mkworld::make_region_world(argv[first], side)
+                        : make_world(argv[first], side);
 }

@@ -2,6 +2,7 @@
 // standard output, one after the other, with the library's tree printer.
 #include "lodecast/std_fds.h"
 #include "nbt/nbt.hpp"
+#include "region_dump.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -86,7 +87,8 @@ int main(int argc, char **argv) {
     }
     int result = 0;
     for (int i = first; i < argc; ++i) {
-        result |= dump_file(argv[i]);
+        result |=
+            nbtdump::is_region_file(argv[i]) ? nbtdump::dump_region(argv[i]) : dump_file(argv[i]);
     }
     if (!close_stdout()) {
         std::fprintf(stderr, "nbtdump: cannot write standard output: %s\n", std::strerror(errno));

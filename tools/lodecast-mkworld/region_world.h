@@ -1,0 +1,28 @@
+// Generated worlds in the region format: <dir>/region/r.<rx>.<rz>.mcr files
+// of zlib-compressed chunk documents, and <dir>/level.dat.
+#ifndef LODECAST_MKWORLD_REGION_WORLD_H
+#define LODECAST_MKWORLD_REGION_WORLD_H
+
+#include <filesystem>
+#include <string>
+
+namespace mkworld {
+
+// level.dat's Data.version for worlds stored in region files.
+inline constexpr int region_world_version = 19132;
+
+// Writes the same side × side chunks as the per-chunk world (centred on
+// chunk 0,0) into region files, and a level.dat. 0, or 1 after a message
+// on standard error.
+int make_region_world(const std::filesystem::path &dir, int side);
+
+// True when name is a region file's name (r.<rx>.<rz>.mcr or .mca).
+bool is_region_file(const std::string &name);
+
+// Blocks of id in every chunk of one region file; -1 after a message on
+// standard error when the file or one of its chunks cannot be read.
+long long count_in_region(const std::filesystem::path &file, int id);
+
+} // namespace mkworld
+
+#endif
