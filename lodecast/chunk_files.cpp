@@ -124,6 +124,8 @@ class chunk_file_unit : public world_unit {
         return r == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
     }
 
+    bool owner_changed() const override { return report_.owner_changed != 0; }
+
   private:
     // The whole file into out: size bytes as examined, and no more than the
     // limit should it have grown since.

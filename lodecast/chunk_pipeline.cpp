@@ -424,13 +424,13 @@ bool chunk_pipeline::problem(walk_problem what, const std::string &path, int err
     finish(); // the chunks before the problem come first
     out_printf(what == walk_problem::stat_failed ? "Stat failed on %s\n"
                                                  : "Could not open directory %s\n",
-               path.c_str());
+               shown(path).c_str());
     return true;
 }
 
 void chunk_pipeline::skipped(const std::string &path, const std::string &why) {
     drain(); // in walk order, after the chunks before it
-    out_printf("%s: %s - left alone\n", path.c_str(), why.c_str());
+    out_printf("%s: %s - left alone\n", shown(path).c_str(), why.c_str());
 }
 
 void chunk_pipeline::sync_written() {

@@ -23,14 +23,14 @@ void report_chunk_status(chunk_status status, const char *file) {
         out_printf("nbt_parse(): Failed - RAM?\n");
         break;
     case chunk_status::invalid:
-        out_printf("File \"%s\" is not a valid chunk\n", file);
+        out_printf("File \"%s\" is not a valid chunk\n", shown(file).c_str());
         break;
     case chunk_status::write_failed:
         out_printf("nbt_write(): Failed - chunk left unchanged\n");
         break;
     case chunk_status::too_large:
         out_printf("%s: the updated chunk would not fit its region record - chunk left unchanged\n",
-                   file);
+                   shown(file).c_str());
         break;
     }
 }

@@ -124,7 +124,7 @@ const char lodecast_help[] =
     "Run without arguments for the full usage text; see lodecast(1).\n";
 
 void print_usage(const char *name) {
-    out_printf("Usage: %s <world dir> <ore_id> [options]\n", name);
+    out_printf("Usage: %s <world dir> <ore_id> [options]\n", shown(name).c_str());
     out_printf("Ore IDs:\n");
     out_printf("    16 = Coal, 15 = Iron, 14 = Gold, 73 = Redstone, 56 = Diamond, "
                "21 = Lapis\n");

@@ -42,6 +42,23 @@ output_capture::~output_capture() {
     capture_target = previous_;
 }
 
+std::string shown(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void out_write(const std::string &text) {
     if (!text.empty()) {
         std::fwrite(text.data(), 1, text.size(), stderr);

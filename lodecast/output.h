@@ -26,4 +26,9 @@ class output_capture {
 // Writes the bytes of text to standard error as they are.
 void out_write(const std::string &text);
 
+// text with every control character (bytes 0-31 and 127) written as \xNN,
+// so that a name from the disk can never move the cursor, clear the
+// terminal or fake a line of its own; other bytes stay as they are.
+std::string shown(const std::string &text);
+
 #endif

@@ -121,7 +121,7 @@ class region_unit : public world_unit {
     void report(size_t i, chunk_status status) const override {
         if (i == whole_unit) {
             out_printf("%s: the region file could not be written - left unchanged\n",
-                       path_.c_str());
+                       shown(path_).c_str());
             return;
         }
         const char *why = reasons_[i];
@@ -141,8 +141,8 @@ class region_unit : public world_unit {
                 break;
             }
         }
-        out_printf("%s chunk (%d, %d): %s - record kept as it is\n", path_.c_str(), metas_[i].x,
-                   metas_[i].z, why);
+        out_printf("%s chunk (%d, %d): %s - record kept as it is\n", shown(path_).c_str(),
+                   metas_[i].x, metas_[i].z, why);
     }
 
     chunk_status load(size_t i, nbt::document &out, chunk_io &io) const override {
@@ -202,6 +202,8 @@ class region_unit : public world_unit {
         }
         return chunk_status::write_failed;
     }
+
+    bool owner_changed() const override { return report_.owner_changed != 0; }
 
   private:
     chunk_status parse(size_t i, uint8_t compression, nbt::document &out, chunk_io &io) const {

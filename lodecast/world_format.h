@@ -98,6 +98,8 @@ class world_unit {
     // Replace the unit on disk with what was accepted; on failure it keeps
     // its old content. Any thread.
     virtual chunk_status commit(const nbt_durability &durability) = 0;
+    // After a commit: the new file could not keep the old one's owner.
+    virtual bool owner_changed() const = 0;
 };
 
 class world_format {

@@ -38,7 +38,7 @@ class update_handler : public chunk_handler {
     }
     void begin(const world_unit &unit, size_t i) override {
         if (verbose()) {
-            out_printf("Updating chunk %s...\n", unit.label(i).c_str());
+            out_printf("Updating chunk %s...\n", shown(unit.label(i)).c_str());
         }
     }
     chunk_status process(nbt_file *doc, const world_unit &, size_t) override {
@@ -49,6 +49,13 @@ class update_handler : public chunk_handler {
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
         failed(unit, world_unit::whole_unit, status);
+        if (status == chunk_status::ok && unit.owner_changed() && !owner_said_) {
+            // Only root can give a file away; said once, not for every file.
+            owner_said_ = true;
+            out_printf("%s and every file rewritten after it now belong to the user running "
+                       "lodecast (their group and permissions are kept where allowed)\n",
+                       shown(unit.path()).c_str());
+        }
     }
 
   private:
@@ -65,6 +72,7 @@ class update_handler : public chunk_handler {
 
     int16_t ore_id_;
     const options *opt_;
+    bool owner_said_ = false;
 };
 
 } // namespace
@@ -85,13 +93,14 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     if (kind == world_kind::sectioned) {
         out_printf("%s is a world of the sectioned region format (.mca), which lodecast does not "
                    "update yet - nothing changed\n",
-                   path);
+                   shown(path).c_str());
         return 1;
     }
     std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
     if (!format) {
         const std::string where = kind == world_kind::region ? folder + "/region" : folder;
-        out_printf("Could not open directory %s - %s\n", where.c_str(), std::strerror(errno));
+        const int err = errno;
+        out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
     update_handler handler(ore_id, opt);

@@ -593,6 +593,35 @@ TEST(FaultMatrix, RewrittenChunkKeepsItsOwnerAndMode) {
               ChunkState::Updated);
 }
 
+TEST(FaultMatrix, ASharedWorldKeepsGroupAndModeAndSaysOnceThatTheOwnerChanged) {
+    if (!can_run_as_nobody()) {
+        GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
+    }
+    TempDir tmp;
+    const std::string world = tmp.file("world");
+    const std::vector<std::string> rels = {"0/0/c.0.0.dat", "0/0/c.0.1.dat"};
+    fs::create_directories(world + "/0/0");
+    open_path_for_nobody(world);
+    ASSERT_EQ(chown((world + "/0/0").c_str(), 0, kNobodyGid), 0);
+    ASSERT_EQ(chmod((world + "/0/0").c_str(), 0775), 0);
+    for (const std::string &rel : rels) {
+        write_file(world + "/" + rel, read_file(real_chunk_path()));
+        ASSERT_EQ(chown((world + "/" + rel).c_str(), 0, kNobodyGid), 0);
+        ASSERT_EQ(chmod((world + "/" + rel).c_str(), 0664), 0);
+    }
+    const RunResult r =
+        run_with_setup(tool_for({.as_nobody = true}, tmp), {world, "16"}, {.as_nobody = true});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+    EXPECT_NE(r.err.find("now belong to the user running lodecast"), std::string::npos) << r.err;
+    for (const std::string &rel : rels) {
+        struct stat st {};
+        ASSERT_EQ(stat((world + "/" + rel).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0664u) << rel;
+        EXPECT_EQ(st.st_gid, kNobodyGid) << rel;
+    }
+}
+
 TEST(FaultMatrix, StaleTemporaryFilesAreNeverTakenForChunks) {
     // Left by a killed run: a half-written one and a finished one.
     TempDir tmp;

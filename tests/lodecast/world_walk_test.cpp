@@ -1,5 +1,6 @@
 // The world walk, through the real program: which entries it takes, the
 // two filters, its messages and its exit status.
+#include "lodecast/chunk_files.h"
 #include "support/child_run.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"
@@ -115,6 +116,55 @@ TEST(WorldWalk, EntryThatCannotBeStatedStopsTheWalk) {
         EXPECT_EQ(lines.front(), "Processing...") << c.what;
         EXPECT_EQ(lines.back(), stat_line) << c.what;
         EXPECT_EQ(r.err.find("World updated"), std::string::npos) << c.what;
+    }
+}
+
+TEST(WorldWalk, TemporaryNamesAreNeverExaminedAndNamesAreShownEscaped) {
+    // A dot-named entry (another program's temporary file, gone or not) is
+    // never looked at, so a dangling one does not stop the walk; a chunk
+    // name holding control characters cannot drive the terminal.
+    TempDir dir;
+    const std::string odd = "0/0/c.0.0.dat\x1b[2J\n";
+    put_chunk(dir.path(), odd, 0, 0);
+    fs::create_symlink(dir.file("nowhere"), dir.file("0/0/.c.1.1.dat.Xy12Ab"));
+    fs::create_symlink(dir.file("nowhere"), dir.file(".zz"));
+    RunResult r = run_tool({dir.path().string(), "16", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "Processing...\nUpdating chunk 0/0/c.0.0.dat\\x1b[2J\\x0a...\nWorld updated\n");
+}
+
+// Walk hooks for a walk with nothing in flight.
+struct QuietHooks : walk_hooks {
+    void settle_folder(dev_t, ino_t) override {}
+    bool settle_file(dev_t, ino_t) override { return false; }
+    bool problem(walk_problem, const std::string &, int, bool) override { return true; }
+    void skipped(const std::string &, const std::string &) override {}
+};
+
+TEST(WorldWalk, AChunkReplacedAfterTheWalkSawItIsNotRead) {
+    // A FIFO would block a plain open for ever; another file is not the
+    // chunk the walk chose.
+    for (const bool fifo : {true, false}) {
+        TempDir dir;
+        put_chunk(dir.path(), "0/0/c.0.0.dat", 0, 0);
+        chunk_files_format format(dir.path().string(), false);
+        ASSERT_TRUE(format.open());
+        QuietHooks hooks;
+        std::unique_ptr<world_unit> unit;
+        ASSERT_EQ(format.next(unit, hooks), world_format::step::unit);
+        const std::string file = dir.file("0/0/c.0.0.dat");
+        if (fifo) {
+            fs::remove(file);
+            ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+        } else {
+            put_chunk(dir.path(), "0/0/other", 0, 0); // a new inode, renamed over it
+            fs::rename(dir.file("0/0/other"), file);
+        }
+        chunk_io io;
+        nbt::document doc;
+        EXPECT_EQ(unit->load(0, doc, io), chunk_status::parse_failed) << fifo;
+        EXPECT_EQ(doc, nullptr);
     }
 }
 

@@ -1,6 +1,8 @@
 // lodecast-census: counts ore blocks in a world by height and reports them
 // as text, and on request as CSV and as an SVG chart.
 #include "tools/lodecast-census/census.h"
+
+#include "lodecast/output.h"
 #include "tools/lodecast-census/census_args.h"
 #include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
@@ -76,11 +78,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "\rscanned %" PRIu64 " chunks\n", chunks_seen(c));
     }
     for (const skipped_chunk &s : c.skipped) {
-        std::fprintf(stderr, "lodecast-census: skipped chunk %s: %s\n", s.path.c_str(),
+        std::fprintf(stderr, "lodecast-census: skipped chunk %s: %s\n", shown(s.path).c_str(),
                      s.reason.c_str());
     }
     for (const std::string &d : c.skipped_dirs) {
-        std::fprintf(stderr, "lodecast-census: skipped directory %s\n", d.c_str());
+        std::fprintf(stderr, "lodecast-census: skipped directory %s\n", shown(d).c_str());
     }
 
     std::fputs(render_report(c, args.world).c_str(), stdout);
