@@ -45,7 +45,7 @@ bool rewrite(const std::string &path, nbt_codec *codec, nbt::buffer &packed) {
     const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
                                          std::istreambuf_iterator<char>());
     nbt_file *f = nullptr;
-    if (!in.eof() || nbt_init(&f) != NBT_OK) {
+    if (!in || nbt_init(&f) != NBT_OK) {
         return false;
     }
     nbt::document doc(f);
