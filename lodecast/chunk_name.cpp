@@ -90,3 +90,20 @@ void chunk_to_coords(const char *str, chunk_coords *cc) {
         cc->y = decode_part(str, &i);
     }
 }
+
+std::string base36(int64_t v) {
+    const char *digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const bool negative = v < 0;
+    uint64_t m = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    std::string s;
+    do {
+        s.insert(s.begin(), digits[m % 36]);
+        m /= 36;
+    } while (m != 0);
+    return negative ? "-" + s : s;
+}
+
+std::string chunk_file_path(int32_t x, int32_t z) {
+    const auto folder = [](int32_t v) { return base36(((v % 64) + 64) % 64); };
+    return folder(x) + "/" + folder(z) + "/c." + base36(x) + "." + base36(z) + ".dat";
+}

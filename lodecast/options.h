@@ -58,6 +58,13 @@ struct ore_record {
     int16_t size;
 };
 
+// The ores the tool knows by name, with their defaults: the one table the
+// tool, the census and the usage text go by.
+extern const ore_record ore_list[6];
+
+// The row of ore_list for block id, or null.
+const ore_record *find_ore(int block_id);
+
 // Fill rounds, min_depth, max_depth and size from the row of ore_list whose
 // block id equals ore_id, for every field whose option was not given.
 void apply_ore_defaults(int ore_id, options *opt);

@@ -1,7 +1,5 @@
 #include "lodecast/random.h"
 
-#include "lodecast/draw_source.h"
-
 #include <utility>
 
 namespace {

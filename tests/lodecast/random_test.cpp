@@ -1,5 +1,4 @@
 // The run's generator: pinned values, range, determinism and the test seam.
-#include "lodecast/draw_source.h"
 #include "lodecast/random.h"
 
 #include <gtest/gtest.h>

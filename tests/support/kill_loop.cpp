@@ -1,5 +1,7 @@
 #include "support/kill_loop.h"
 
+#include "lodecast/chunk_name.h"
+
 #include "support/child_run.h"
 #include "support/chunk_bytes.h"
 #include "support/world_check.h"
@@ -12,25 +14,12 @@
 
 namespace fs = std::filesystem;
 
-std::string base36(int64_t v) {
-    const char *digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    std::string out;
-    do {
-        out.insert(out.begin(), digits[mag % 36]);
-        mag /= 36;
-    } while (mag != 0);
-    return v < 0 ? "-" + out : out;
-}
-
 void write_generated_world(const std::string &world, int n) {
     for (int x = -n / 2; x < n - n / 2; ++x) {
         for (int z = -n / 2; z < n - n / 2; ++z) {
-            const fs::path dir =
-                fs::path(world) / base36((x % 64 + 64) % 64) / base36((z % 64 + 64) % 64);
-            fs::create_directories(dir);
-            const std::string name = "c." + base36(x) + "." + base36(z) + ".dat";
-            write_gzip_file((dir / name).string(), make_chunk_document(x, z));
+            const fs::path file = fs::path(world) / chunk_file_path(x, z);
+            fs::create_directories(file.parent_path());
+            write_gzip_file(file.string(), make_chunk_document(x, z));
         }
     }
 }

@@ -28,7 +28,4 @@ KillLoopStats kill_loop(const std::string &exe, const std::string &world, int it
 // usual layout (folders named by the coordinates modulo 64 in base 36).
 void write_generated_world(const std::string &world, int n);
 
-// Base-36 text of v with a minus sign when negative, as chunk names use.
-std::string base36(int64_t v);
-
 #endif

@@ -569,11 +569,11 @@ TEST(CensusProgram, FailuresAndUsage) {
                          std::strerror(ENOENT) + "\n");
 
     RunResult none = run_program(LODECAST_CENSUS_EXE, {});
-    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, std::string("lodecast-census: no world directory given\n") + census_usage);
 
     RunResult bad = run_program(LODECAST_CENSUS_EXE, {dir.path().string(), "mithril"});
-    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err.rfind("lodecast-census: not an ore: mithril", 0), 0u) << bad.err;
 
     RunResult help = run_program(LODECAST_CENSUS_EXE, {"--help"});

@@ -1,6 +1,6 @@
 #include "tools/lodecast-census/census.h"
 
-#include "nbt/nbt.hpp"
+#include "lodecast/options.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,35 +11,18 @@
 #include <strings.h>
 #include <unistd.h>
 
-const int default_ore_ids[6] = {16, 15, 14, 73, 56, 21};
-
-namespace {
-
-struct known_ore {
-    int id;
-    const char *name;
-};
-
-constexpr known_ore known_ores[] = {{16, "Coal"},     {15, "Iron"},    {14, "Gold"},
-                                    {73, "Redstone"}, {56, "Diamond"}, {21, "Lapis"}};
-
-using nbt_file_ptr = nbt::document;
-
-} // namespace
+const int default_ore_ids[6] = {ore_list[0].block_id, ore_list[1].block_id, ore_list[2].block_id,
+                                ore_list[3].block_id, ore_list[4].block_id, ore_list[5].block_id};
 
 std::string ore_name(int id) {
-    for (const known_ore &k : known_ores) {
-        if (k.id == id) {
-            return k.name;
-        }
-    }
-    return std::to_string(id);
+    const ore_record *known = find_ore(id);
+    return known != nullptr ? known->name : std::to_string(id);
 }
 
 int parse_ore(const char *arg) {
-    for (const known_ore &k : known_ores) {
+    for (const ore_record &k : ore_list) {
         if (strcasecmp(arg, k.name) == 0) {
-            return k.id;
+            return k.block_id;
         }
     }
     if (*arg < '0' || *arg > '9') {

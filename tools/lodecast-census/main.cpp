@@ -51,7 +51,7 @@ int main(int argc, char **argv) {
     std::string error;
     if (!parse_census_args(argc, argv, args, error)) {
         std::fprintf(stderr, "lodecast-census: %s\n%s", error.c_str(), census_usage);
-        return 1;
+        return 2; // the tools' one status for a usage error
     }
     if (args.help) {
         std::fputs(census_usage, stdout);

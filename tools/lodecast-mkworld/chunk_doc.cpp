@@ -37,18 +37,4 @@ int write_chunk(const std::string &path, int32_t cx, int32_t cz) {
     return doc ? nbt_write(doc.get(), path.c_str()) : NBT_EMEM;
 }
 
-long long count_blocks_in(const nbt_file *doc, int id) {
-    nbt_tag *level = doc->root ? nbt_find_tag_by_name("Level", doc->root) : nullptr;
-    nbt_tag *blocks = level ? nbt_find_tag_by_name("Blocks", level) : nullptr;
-    nbt_byte_array *arr = blocks ? nbt_cast_byte_array(blocks) : nullptr;
-    if (arr == nullptr) {
-        return -1;
-    }
-    long long n = 0;
-    for (int32_t i = 0; i < arr->length; ++i) {
-        n += arr->content[i] == id;
-    }
-    return n;
-}
-
 } // namespace mkworld

@@ -21,9 +21,6 @@ nbt::document make_chunk(int32_t cx, int32_t cz);
 // built (NBT_EMEM) or written.
 int write_chunk(const std::string &path, int32_t cx, int32_t cz);
 
-// Blocks of id in a chunk document's "Level" > "Blocks"; -1 when it has none.
-long long count_blocks_in(const nbt_file *doc, int id);
-
 } // namespace mkworld
 
 #endif

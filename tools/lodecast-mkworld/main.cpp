@@ -7,11 +7,17 @@
 #include "chunk_doc.h"
 #include "region_world.h"
 
+#include "lodecast/chunk_document.h"
+#include "lodecast/chunk_name.h"
 #include "lodecast/std_fds.h"
+#include "lodecast/world_kind.h"
 #include "nbt/nbt.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -23,36 +29,18 @@ namespace {
 
 constexpr int kMaxSide = 1024;
 
-// Base-36 with an optional minus sign, as chunk file names spell numbers.
-std::string base36(int64_t v) {
-    const char *digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    bool negative = v < 0;
-    uint64_t m = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    std::string s;
-    do {
-        s.insert(s.begin(), digits[m % 36]);
-        m /= 36;
-    } while (m != 0);
-    return negative ? "-" + s : s;
-}
-
-// Folder name of a coordinate: its value modulo 64, in 0..63.
-std::string folder(int32_t v) {
-    return base36(((v % 64) + 64) % 64);
-}
-
 int make_world(const fs::path &dir, int side) {
     const int32_t lo = -(side / 2);
     for (int32_t x = lo; x < lo + side; ++x) {
         for (int32_t z = lo; z < lo + side; ++z) {
-            const fs::path sub = dir / folder(x) / folder(z);
+            const fs::path file = dir / chunk_file_path(x, z);
+            const fs::path sub = file.parent_path();
             std::error_code ec;
             fs::create_directories(sub, ec);
             if (ec) {
                 std::fprintf(stderr, "Cannot create %s: %s\n", sub.c_str(), ec.message().c_str());
                 return 1;
             }
-            const fs::path file = sub / ("c." + base36(x) + "." + base36(z) + ".dat");
             if (mkworld::write_chunk(file.string(), x, z) < 0) {
                 std::fprintf(stderr, "Cannot write %s\n", file.c_str());
                 return 1;
@@ -63,44 +51,51 @@ int make_world(const fs::path &dir, int side) {
     return 0;
 }
 
-// Blocks of id in one chunk file; -1 when it is not a readable chunk.
-long long count_in_chunk(const fs::path &file, int id) {
-    nbt_file *raw = nullptr;
-    int rc = nbt_init(&raw);
-    nbt::document doc(raw);
-    if (rc != NBT_OK || !doc || nbt_parse(doc.get(), file.c_str()) != NBT_OK) {
-        return -1;
+// Records that the walk could not examine; the count then fails.
+class strict_hooks : public walk_hooks {
+  public:
+    void settle_folder(dev_t, ino_t) override {}
+    bool settle_file(dev_t, ino_t) override { return false; }
+    bool problem(walk_problem, const std::string &path, int err, bool) override {
+        std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", path.c_str(),
+                     std::strerror(err));
+        return true;
     }
-    return mkworld::count_blocks_in(doc.get(), id);
-}
+    void skipped(const std::string &path, const std::string &why) override {
+        std::fprintf(stderr, "lodecast-mkworld: %s: %s\n", path.c_str(), why.c_str());
+        failed = true;
+    }
+    bool failed = false;
+};
 
+// Blocks of id in every chunk of the world at dir, of either format.
 int count_blocks(const fs::path &dir, int id) {
-    std::error_code ec;
+    const world_kind kind = identify_world(dir, dir);
+    std::unique_ptr<world_format> format = open_world_format(kind, dir, dir, true);
+    if (!format) {
+        std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", dir.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    strict_hooks hooks;
+    chunk_io io;
+    std::unique_ptr<world_unit> unit;
     long long total = 0;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (it->is_regular_file() && mkworld::is_region_file(name)) {
-            const long long n = mkworld::count_in_region(it->path(), id);
-            if (n < 0) {
+    world_format::step step;
+    while ((step = format->next(unit, hooks)) == world_format::step::unit) {
+        for (size_t i = 0; i < unit->chunk_count(); ++i) {
+            nbt::document doc;
+            const nbt_byte_array *blocks =
+                unit->load(i, doc, io) == chunk_status::ok ? chunk_blocks(doc->root) : nullptr;
+            if (blocks == nullptr) {
+                std::fprintf(stderr, "lodecast-mkworld: not a chunk: %s\n",
+                             unit->describe(i).c_str());
                 return 1;
             }
-            total += n;
-            continue;
+            total += std::count(blocks->content, blocks->content + blocks->length, id);
         }
-        if (!it->is_regular_file() || name.rfind("c.", 0) != 0 ||
-            it->path().extension() != ".dat") {
-            continue;
-        }
-        long long n = count_in_chunk(it->path(), id);
-        if (n < 0) {
-            std::fprintf(stderr, "Not a chunk: %s\n", it->path().c_str());
-            return 1;
-        }
-        total += n;
     }
-    if (ec) {
-        std::fprintf(stderr, "Cannot read %s: %s\n", dir.c_str(), ec.message().c_str());
+    if (step == world_format::step::stopped || hooks.failed) {
         return 1;
     }
     std::printf("%lld\n", total);

@@ -118,47 +118,4 @@ int make_region_world(const fs::path &dir, int side) {
     return 0;
 }
 
-bool is_region_file(const std::string &name) {
-    int32_t rx, rz;
-    region::extension ext;
-    return region::parse_file_name(name, &rx, &rz, &ext);
-}
-
-long long count_in_region(const fs::path &file, int id) {
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    region::reader in;
-    if (fd < 0 || in.open(fd) != region::open_result::ok) {
-        std::fprintf(stderr, "Not a region file: %s\n", file.c_str());
-        if (fd >= 0) {
-            close(fd);
-        }
-        return -1;
-    }
-    nbt::codec codec = nbt::make_codec();
-    region::record rec;
-    long long total = 0;
-    for (int slot = 0; slot < region::slot_count; ++slot) {
-        if (in.state(slot) == region::status::absent) {
-            continue;
-        }
-        nbt::document doc = nbt::make_document();
-        const long long n =
-            doc && in.read_record(slot, rec) == region::status::ok &&
-                    nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(),
-                                     rec.compression == region::compression_gzip ? NBT_GZIP
-                                                                                 : NBT_ZLIB,
-                                     nullptr, codec.get()) == NBT_OK
-                ? count_blocks_in(doc.get(), id)
-                : -1;
-        if (n < 0) {
-            std::fprintf(stderr, "Not a chunk: slot %d of %s\n", slot, file.c_str());
-            close(fd);
-            return -1;
-        }
-        total += n;
-    }
-    close(fd);
-    return total;
-}
-
 } // namespace mkworld

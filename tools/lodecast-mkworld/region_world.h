@@ -16,13 +16,6 @@ inline constexpr int region_world_version = 19132;
 // on standard error.
 int make_region_world(const std::filesystem::path &dir, int side);
 
-// True when name is a region file's name (r.<rx>.<rz>.mcr or .mca).
-bool is_region_file(const std::string &name);
-
-// Blocks of id in every chunk of one region file; -1 after a message on
-// standard error when the file or one of its chunks cannot be read.
-long long count_in_region(const std::filesystem::path &file, int id);
-
 } // namespace mkworld
 
 #endif
