@@ -5,8 +5,8 @@
 #include <utility>
 
 progress_line::progress_line(std::string verb, std::string failed_word, std::FILE *out)
-    : verb_(std::move(verb)), failed_word_(std::move(failed_word)), out_(out),
-      start_(clock::now()), last_draw_(start_) {}
+    : verb_(std::move(verb)), failed_word_(std::move(failed_word)), out_(out), start_(clock::now()),
+      last_draw_(start_) {}
 
 void progress_line::update(uint64_t done, uint64_t total, uint64_t failures) {
     done_ = done;

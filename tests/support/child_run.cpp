@@ -1,11 +1,13 @@
 #include "support/child_run.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -157,4 +159,33 @@ int run_and_kill(const std::string &exe, const std::vector<std::string> &args,
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     return decode_status(wstatus);
+}
+
+RunResult run_on_terminal(const std::string &exe, const std::vector<std::string> &args) {
+    std::vector<char *> argv = make_argv(exe, args);
+    termios raw{};
+    cfmakeraw(&raw);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid < 0) {
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    }
+    if (pid == 0) {
+        execv(exe.c_str(), argv.data());
+        _exit(126);
+    }
+    RunResult result;
+    char buf[4096];
+    // Read until the child's side is gone (EIO), not only until it exits.
+    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+        result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    }
+    close(terminal);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = decode_status(wstatus);
+    return result;
 }
