@@ -1,6 +1,5 @@
 #include "support/child_run.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -171,17 +170,11 @@ RunResult run_on_terminal(const std::string &exe, const std::vector<std::string>
         throw std::runtime_error("cannot open a pseudo-terminal");
     }
     if (pid == 0) {
-        execv(exe.c_str(), argv.data());
-        _exit(126);
+        exec_child(exe, argv.data(), {});
     }
     RunResult result;
-    char buf[4096];
-    // Read until the child's side is gone (EIO), not only until it exits.
-    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) != 0;) {
-        if (n < 0 && errno != EINTR) {
-            break;
-        }
-        result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    for (bool open = true; open;) {
+        drain(terminal, result.err, open); // up to EIO: the child's side is closed
     }
     close(terminal);
     int wstatus = 0;
