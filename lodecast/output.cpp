@@ -2,10 +2,18 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
 thread_local std::string *capture_target = nullptr;
+const std::function<void()> *interlude = nullptr;
+
+void before_direct_print() {
+    if (interlude != nullptr) {
+        (*interlude)();
+    }
+}
 
 } // namespace
 
@@ -13,6 +21,7 @@ void out_printf(const char *format, ...) {
     va_list args;
     va_start(args, format);
     if (capture_target == nullptr) {
+        before_direct_print();
         std::vfprintf(stderr, format, args);
         va_end(args);
         return;
@@ -61,6 +70,16 @@ std::string shown(const std::string &text) {
 
 void out_write(const std::string &text) {
     if (!text.empty()) {
+        before_direct_print();
         std::fwrite(text.data(), 1, text.size(), stderr);
     }
+}
+
+output_interlude::output_interlude(std::function<void()> before_print)
+    : before_print_(std::move(before_print)), previous_(interlude) {
+    interlude = &before_print_;
+}
+
+output_interlude::~output_interlude() {
+    interlude = previous_;
 }

@@ -3,6 +3,7 @@
 #ifndef LODECAST_OUTPUT_H
 #define LODECAST_OUTPUT_H
 
+#include <functional>
 #include <string>
 
 // printf-style message on standard error, or appended to the buffer that
@@ -30,5 +31,21 @@ void out_write(const std::string &text);
 // so that a name from the disk can never move the cursor, clear the
 // terminal or fake a line of its own; other bytes stay as they are.
 std::string shown(const std::string &text);
+
+// While alive, before_print runs before every message printed directly (not
+// captured), so that a status line drawn on standard error gets out of the
+// way. Meant for the walk's thread, which prints every direct message while
+// it is set; nests like output_capture.
+class output_interlude {
+  public:
+    explicit output_interlude(std::function<void()> before_print);
+    ~output_interlude();
+    output_interlude(const output_interlude &) = delete;
+    output_interlude &operator=(const output_interlude &) = delete;
+
+  private:
+    std::function<void()> before_print_;
+    const std::function<void()> *previous_;
+};
 
 #endif

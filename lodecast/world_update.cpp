@@ -3,10 +3,13 @@
 #include "lodecast/chunk_pipeline.h"
 #include "lodecast/chunk_update.h"
 #include "lodecast/output.h"
+#include "lodecast/progress_line.h"
 #include "lodecast/world_kind.h"
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -31,7 +34,8 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt) : ore_id_(ore_id), opt_(opt) {}
+    update_handler(int16_t ore_id, const options *opt, progress_line *progress)
+        : ore_id_(ore_id), opt_(opt), progress_(progress) {}
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_);
@@ -46,6 +50,8 @@ class update_handler : public chunk_handler {
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
         failed(unit, i, status);
+        ++done_;
+        show_progress(status);
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
         failed(unit, world_unit::whole_unit, status);
@@ -56,10 +62,18 @@ class update_handler : public chunk_handler {
                        "lodecast (their group and permissions are kept where allowed)\n",
                        shown(unit.path()).c_str());
         }
+        show_progress(status);
     }
 
   private:
     bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
+    // The status line comes back after the chunk's messages.
+    void show_progress(chunk_status status) {
+        failures_ += status == chunk_status::ok ? 0 : 1;
+        if (progress_ != nullptr) {
+            progress_->update(done_, 0, failures_); // the total is not known ahead of the walk
+        }
+    }
     void failed(const world_unit &unit, size_t i, chunk_status status) {
         if (status == chunk_status::ok) {
             return;
@@ -73,6 +87,9 @@ class update_handler : public chunk_handler {
     int16_t ore_id_;
     const options *opt_;
     bool owner_said_ = false;
+    progress_line *progress_;
+    uint64_t done_ = 0;
+    uint64_t failures_ = 0;
 };
 
 } // namespace
@@ -103,7 +120,18 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
-    update_handler handler(ore_id, opt);
+    // A status line only where someone watches it and no chunk lines scroll
+    // by; it steps aside for every message, so the messages read as without it.
+    std::optional<progress_line> progress;
+    if (isatty(STDERR_FILENO) == 1 && (opt->set & (OPT_VERBOSE | OPT_VERY_VERBOSE)) == 0) {
+        progress.emplace("processed", "failed");
+    }
+    output_interlude interlude([&progress] {
+        if (progress) {
+            progress->clear();
+        }
+    });
+    update_handler handler(ore_id, opt, progress ? &*progress : nullptr);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;

@@ -45,9 +45,9 @@ typedef enum nbt_type nbt_type;
 /* Library result codes: 0 or a count on success, negative on failure. */
 typedef enum nbt_status {
     NBT_OK = 0,
-    NBT_ERR = -1,  /* general failure: malformed data, failed write */
-    NBT_EMEM = -2, /* out of memory */
-    NBT_EGZ = -3,  /* the gzip stream could not be opened */
+    NBT_ERR = -1,   /* general failure: malformed data, failed write */
+    NBT_EMEM = -2,  /* out of memory */
+    NBT_EGZ = -3,   /* the gzip stream could not be opened */
     NBT_ELIMIT = -4 /* well-formed data refused by a reader's limits (nbt_io.h) */
 } nbt_status;
 

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <map>
+#include <regex>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -304,6 +305,38 @@ TEST(MakeWorld, WritesOnlyIntoAMissingOrEmptyFolderUnlessForced) {
     EXPECT_EQ(snapshot_files(world).size(), 9u);
     fs::create_directories(dir.path() / "empty");
     EXPECT_EQ(run_program(LODECAST_MKWORLD_EXE, {dir.file("empty"), "1"}).status, 0);
+}
+
+// On a terminal the status line steps aside for every message: without its
+// redraws and erasures, what is left is what a plain run prints; -v draws none.
+TEST(Program, ProgressLineOnATerminalLeavesWhatAPlainRunPrints) {
+    struct Case {
+        std::string kind; // lodecast-mkworld's first argument
+        bool damaged;     // a chunk file that cannot be read: a failure message
+        std::vector<std::string> flags;
+        bool progress;
+    };
+    const Case cases[] = {{"--force", false, {}, true},
+                          {"--region", false, {}, true},
+                          {"--force", true, {"-j", "1"}, true},
+                          {"--force", true, {"-v"}, false}};
+    const std::regex redraw("\r[^\r\n]*\x1b\\[K(?=\r)|\r\x1b\\[K");
+    for (const Case &c : cases) {
+        RunResult runs[2]; // the same world, without and with a terminal
+        for (RunResult &r : runs) {
+            TempDir dir;
+            const std::string world = dir.file("w");
+            ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {c.kind, world, "2"}).status, 0);
+            if (c.damaged) {
+                write_file(world + "/0/0/c.0.0.dat", Bytes{'x'});
+            }
+            std::vector<std::string> args = {world, "21", "-seed", "7"};
+            args.insert(args.end(), c.flags.begin(), c.flags.end());
+            r = &r == runs ? run_tool(args) : run_on_terminal(LODECAST_EXE, args);
+        }
+        EXPECT_EQ(runs[1].err.find("\rprocessed ") != std::string::npos, c.progress);
+        EXPECT_EQ(std::regex_replace(runs[1].err, redraw, ""), runs[0].err) << runs[1].err;
+    }
 }
 
 // A -v run over a 3 x 3 world under setup ends with status 0 and every chunk

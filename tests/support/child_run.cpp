@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -157,4 +158,27 @@ int run_and_kill(const std::string &exe, const std::vector<std::string> &args,
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     return decode_status(wstatus);
+}
+
+RunResult run_on_terminal(const std::string &exe, const std::vector<std::string> &args) {
+    std::vector<char *> argv = make_argv(exe, args);
+    termios raw{};
+    cfmakeraw(&raw);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid < 0) {
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    }
+    if (pid == 0) {
+        exec_child(exe, argv.data(), {});
+    }
+    RunResult result;
+    for (bool open = true; open;) {
+        drain(terminal, result.err, open); // up to EIO: the child's side is closed
+    }
+    close(terminal);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = decode_status(wstatus);
+    return result;
 }

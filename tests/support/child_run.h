@@ -32,6 +32,9 @@ struct ChildSetup {
 RunResult run_with_setup(const std::string &exe, const std::vector<std::string> &args,
                          const ChildSetup &setup);
 
+// Runs exe with args on a raw pseudo-terminal; what it wrote there is in err.
+RunResult run_on_terminal(const std::string &exe, const std::vector<std::string> &args);
+
 // True when this process may switch to the unprivileged user (root with
 // the capability to change its ids; checked in a child).
 bool can_run_as_nobody();

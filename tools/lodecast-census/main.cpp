@@ -7,13 +7,14 @@
 #include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
 
+#include "lodecast/progress_line.h"
 #include "lodecast/std_fds.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -60,22 +61,25 @@ int main(int argc, char **argv) {
 
     census c = make_census(args.ids);
     // The progress line rewrites itself, so it only makes sense on a terminal.
-    const bool progress_line = isatty(2) == 1;
+    std::optional<progress_line> line;
     census_progress progress;
-    if (progress_line) {
-        progress = [](const census &now) {
-            if (chunks_seen(now) % 16 == 0) {
-                std::fprintf(stderr, "\rscanned %" PRIu64 " chunks", chunks_seen(now));
-            }
+    if (isatty(2) == 1) {
+        line.emplace("scanned", "skipped");
+        progress = [&line](const census &now) {
+            line->update(chunks_seen(now), 0, now.skipped.size());
         };
     }
     if (!census_world(args.world, c, error, progress)) {
+        if (line) {
+            line->clear();
+        }
         std::fprintf(stderr, "lodecast-census: cannot open world directory %s: %s\n",
                      args.world.c_str(), error.c_str());
         return 1;
     }
-    if (progress_line) {
-        std::fprintf(stderr, "\rscanned %" PRIu64 " chunks\n", chunks_seen(c));
+    if (line) {
+        line->update(chunks_seen(c), 0, c.skipped.size());
+        line->finish();
     }
     for (const skipped_chunk &s : c.skipped) {
         std::fprintf(stderr, "lodecast-census: skipped chunk %s: %s\n", shown(s.path).c_str(),
