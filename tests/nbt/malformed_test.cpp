@@ -106,7 +106,7 @@ std::vector<BadCase> bad_cases() {
         {"list of end tags with a count", NbtBytes().head(TAG_LIST, "l").u8(TAG_END).i32(1).bytes(),
          NBT_ERR},
         {"list of an unassigned type with a count",
-         NbtBytes().head(TAG_LIST, "l").u8(12).i32(2).raw({0, 0}).bytes(), NBT_ERR},
+         NbtBytes().head(TAG_LIST, "l").u8(13).i32(2).raw({0, 0}).bytes(), NBT_ERR},
         {"list count beyond the data",
          NbtBytes().head(TAG_LIST, "l").u8(TAG_INT).i32(INT32_MAX).i32(1).bytes(), NBT_ERR},
         {"EOF where a type is due in the root", {0x0A, 0x00, 0x00}, NBT_ERR},

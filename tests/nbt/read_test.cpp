@@ -202,7 +202,7 @@ TEST(Read, UnassignedTypesKeepTheirNameAndNoValue) {
     TempDir dir;
     Bytes doc = NbtBytes()
                     .head(TAG_COMPOUND, "")
-                    .head(11, "eleven")
+                    .head(13, "thirteen")
                     .head(255, "max")
                     .head(TAG_BYTE, "b")
                     .u8(5)
@@ -211,8 +211,8 @@ TEST(Read, UnassignedTypesKeepTheirNameAndNoValue) {
     Parsed p = parse_bytes(dir.file("u.nbt"), doc, true);
     ASSERT_EQ(p.status, NBT_OK);
     ASSERT_EQ(nbt_get_length(p.root()), 3);
-    EXPECT_EQ(child(p.root(), 0)->type, 11);
-    EXPECT_STREQ(child(p.root(), 0)->name, "eleven");
+    EXPECT_EQ(child(p.root(), 0)->type, 13);
+    EXPECT_STREQ(child(p.root(), 0)->name, "thirteen");
     EXPECT_EQ(child(p.root(), 0)->value, nullptr);
     EXPECT_EQ(child(p.root(), 1)->type, 255);
     EXPECT_EQ(child(p.root(), 1)->value, nullptr);
