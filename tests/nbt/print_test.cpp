@@ -153,6 +153,24 @@ TEST(Print, ByteArrays) {
               "   TAG_BYTE_ARRAY(\"e\"): (0 entries) []\n");
 }
 
+TEST(Print, IntAndLongArraysLikeByteArrays) {
+    nbt_tag *raw = nullptr;
+    ASSERT_EQ(nbt_new_int_array(&raw, "HeightMap"), 0);
+    TagPtr ints(raw);
+    const int32_t values[] = {64, -1, INT32_MIN};
+    ASSERT_EQ(nbt_set_int_array(ints.get(), values, 3), 0);
+    EXPECT_EQ(printed([&] { nbt_print_tag(ints.get(), 1); }),
+              "   TAG_INT_ARRAY(\"HeightMap\"): (3 entries) [64, -1, -2147483648 ]\n");
+    ASSERT_EQ(nbt_new_long_array(&raw, "l"), 0);
+    TagPtr longs(raw);
+    EXPECT_EQ(printed([&] { nbt_print_tag(longs.get(), 0); }),
+              "TAG_LONG_ARRAY(\"l\"): (0 entries) []\n");
+    const int64_t big[] = {INT64_MIN};
+    ASSERT_EQ(nbt_set_long_array(longs.get(), big, 1), 0);
+    EXPECT_EQ(printed([&] { nbt_print_tag(longs.get(), 0); }),
+              "TAG_LONG_ARRAY(\"l\"): (1 entries) [-9223372036854775808 ]\n");
+}
+
 TEST(Print, Indentation) {
     EXPECT_EQ(printed([] { nbt_print_indent(0); }), "");
     EXPECT_EQ(printed([] { nbt_print_indent(-3); }), "");
