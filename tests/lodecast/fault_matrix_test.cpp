@@ -439,6 +439,8 @@ TEST(FaultMatrix, OverDeepNestingIsRefused) {
 }
 
 TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
+    NbtBytes arrays;
+    arrays.head(11, "HeightMap2").i32(2).i32(64).i32(-1).head(12, "L").i32(1).i64(INT64_MIN);
     std::vector<Case> cases = {
         {"list of 1 TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(1).bytes()),
          Expect::Unreadable},
@@ -448,20 +450,7 @@ TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
          Expect::Updated},
         // Int and long arrays are carried over like byte arrays.
         {"int array, long array and a list of int arrays",
-         chunk_with(NbtBytes()
-                        .head(11, "HeightMap2")
-                        .i32(2)
-                        .i32(64)
-                        .i32(-1)
-                        .head(12, "Longs")
-                        .i32(1)
-                        .i64(INT64_MIN)
-                        .head(9, "l")
-                        .u8(11)
-                        .i32(1)
-                        .i32(0)
-                        .bytes()),
-         Expect::Updated},
+         chunk_with(NbtBytes(arrays).head(9, "l").u8(11).i32(1).i32(0).bytes()), Expect::Updated},
     };
     for (int t : {13, 100, 200, 255}) {
         cases.push_back(

@@ -213,21 +213,6 @@ TEST(EditRemove, ListItemRemovalFreesACompoundItemDeeply) {
     EXPECT_EQ(nbt_get_length(list.get()), 0);
 }
 
-TEST(EditRemove, ListItemRemovalFreesALongArrayItemWithItsContent) {
-    TagPtr list = new_list("l", TAG_LONG_ARRAY);
-    const std::vector<int64_t> longs(kBigBlock / 8, -1);
-    nbt_tag *holder = nullptr;
-    ASSERT_EQ(nbt_new_long_array(&holder, ""), 0);
-    ASSERT_EQ(nbt_set_long_array(holder, longs.data(), static_cast<int>(longs.size())), 0);
-    void *record = holder->value;
-    holder->value = nullptr;
-    nbt_free_tag(holder);
-    nbt_add_list_item(record, list.get());
-    size_t before = heap_bytes_in_use();
-    nbt_remove_list_item(record, list.get());
-    EXPECT_EQ(big_blocks_released_since(before), 1);
-}
-
 TEST(EditRemove, ListItemThatIsNotAMemberChangesNothing) {
     TagPtr list = new_list("l", TAG_STRING);
     std::vector<void *> all = {strdup("a"), strdup("b")};

@@ -200,25 +200,13 @@ TEST(Read, ListForms) {
 
 TEST(Read, IntAndLongArraysArriveInHostOrder) {
     // An int array, a long array, and a list of two int arrays (one empty).
-    const Bytes doc = NbtBytes()
-                          .head(TAG_COMPOUND, "")
-                          .head(TAG_INT_ARRAY, "i")
-                          .i32(3)
-                          .raw({0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 1, 2, 3, 4})
-                          .head(TAG_LONG_ARRAY, "l")
-                          .i32(2)
-                          .raw({1, 2, 3, 4, 5, 6, 7, 8})
-                          .i64(-1)
-                          .head(TAG_LIST, "li")
-                          .u8(TAG_INT_ARRAY)
-                          .i32(2)
-                          .i32(1)
-                          .i32(7)
-                          .i32(0)
-                          .end()
-                          .bytes();
+    NbtBytes doc;
+    doc.head(TAG_COMPOUND, "").head(TAG_INT_ARRAY, "i").i32(3);
+    doc.raw({0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 1, 2, 3, 4});
+    doc.head(TAG_LONG_ARRAY, "l").i32(2).raw({1, 2, 3, 4, 5, 6, 7, 8}).i64(-1);
+    doc.head(TAG_LIST, "li").u8(TAG_INT_ARRAY).i32(2).i32(1).i32(7).i32(0).end();
     TempDir dir;
-    Parsed p = parse_bytes(dir.file("a.nbt"), doc, true);
+    Parsed p = parse_bytes(dir.file("a.nbt"), doc.bytes(), true);
     ASSERT_EQ(p.status, NBT_OK);
     nbt_int_array *ints = nbt_cast_int_array(child(p.root(), 0));
     ASSERT_NE(ints, nullptr);

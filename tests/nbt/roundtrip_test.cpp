@@ -101,26 +101,27 @@ nbt_tag *every_type_document() {
                               compound_of({tag_with(TAG_FLOAT, "f_rev", cell<float>(&f_rev)),
                                            tag_with(TAG_DOUBLE, "d_rev", cell<double>(&d_rev)),
                                            tag_with(static_cast<nbt_type>(99), "odd", nullptr)}));
-    return tag_with(
-        TAG_COMPOUND, "root",
-        compound_of({
-            tag_with(TAG_BYTE, "byte", cell<char>(&b)),
-            tag_with(TAG_SHORT, "short", cell<int16_t>(&s)),
-            tag_with(TAG_INT, "int", cell<int32_t>(&i)),
-            tag_with(TAG_LONG, "long", cell<int64_t>(&l)),
-            tag_with(TAG_FLOAT, "f_snan", cell<float>(&f_snan)),
-            tag_with(TAG_DOUBLE, "d_snan", cell<double>(&d_snan)),
-            tag_with(TAG_BYTE_ARRAY, "bytes", bytes),
-            tag_with(TAG_STRING, "", text("text")),
-            tag_with(TAG_LIST, "lists", lists),
-            tag_with(TAG_LIST, "compounds", compounds),
-            tag_with(TAG_LIST, "negative", negative),
-            inner,
-            tag_with(TAG_INT_ARRAY, "ints", array_of<nbt_int_array>({i, -1, 0})),
-            tag_with(TAG_LIST, "longs",
-                     list_of(TAG_LONG_ARRAY, {array_of<nbt_long_array, int64_t>({l, INT64_MIN}),
-                                              array_of<nbt_long_array, int64_t>({})})),
-        }));
+    nbt_tag *ints = tag_with(TAG_INT_ARRAY, "ints", array_of<nbt_int_array>({i, -1, 0}));
+    nbt_tag *longs = tag_with(TAG_LIST, "longs",
+                              list_of(TAG_LONG_ARRAY, {array_of<nbt_long_array>({l, INT64_MIN}),
+                                                       array_of<nbt_long_array, int64_t>({})}));
+    return tag_with(TAG_COMPOUND, "root",
+                    compound_of({
+                        tag_with(TAG_BYTE, "byte", cell<char>(&b)),
+                        tag_with(TAG_SHORT, "short", cell<int16_t>(&s)),
+                        tag_with(TAG_INT, "int", cell<int32_t>(&i)),
+                        tag_with(TAG_LONG, "long", cell<int64_t>(&l)),
+                        tag_with(TAG_FLOAT, "f_snan", cell<float>(&f_snan)),
+                        tag_with(TAG_DOUBLE, "d_snan", cell<double>(&d_snan)),
+                        tag_with(TAG_BYTE_ARRAY, "bytes", bytes),
+                        tag_with(TAG_STRING, "", text("text")),
+                        tag_with(TAG_LIST, "lists", lists),
+                        tag_with(TAG_LIST, "compounds", compounds),
+                        tag_with(TAG_LIST, "negative", negative),
+                        inner,
+                        ints,
+                        longs,
+                    }));
 }
 
 TEST(RoundTrip, TreeWrittenAndReadBackIsTheSameTree) {
