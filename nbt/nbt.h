@@ -4,7 +4,8 @@
  * payload, record and array of a tree is a malloc'd block with exactly one
  * owner: the nbt_file owns its root tag, a tag owns its name and value, a
  * byte, int or long array its content, a list its item array and items, a
- * compound its child array and children. Freeing an owner frees everything below it.
+ * compound its child array and children. Freeing an owner frees everything
+ * below it.
  *
  * Errors are returned, never thrown; no function prints except the tree
  * printer (standard output). Running out of memory is NBT_EMEM, never an abort.
