@@ -5,7 +5,7 @@
 namespace {
 
 bool known_type(int32_t type) {
-    return type >= TAG_END && type <= TAG_COMPOUND;
+    return type >= TAG_END && type <= TAG_LONG_ARRAY;
 }
 
 bool payload_types_known(nbt_type type, void *value) {

@@ -3,8 +3,9 @@
  * A plain-record, free-function API usable from C and C++. Every name,
  * payload, record and array of a tree is a malloc'd block with exactly one
  * owner: the nbt_file owns its root tag, a tag owns its name and value, a
- * byte array its content, a list its item array and items, a compound its
- * child array and children. Freeing an owner frees everything below it.
+ * byte, int or long array its content, a list its item array and items, a
+ * compound its child array and children. Freeing an owner frees everything
+ * below it.
  *
  * Errors are returned, never thrown; no function prints except the tree
  * printer (standard output). Running out of memory is NBT_EMEM, never an abort.
@@ -20,7 +21,7 @@
 extern "C" {
 #endif
 
-/* Tag types. A tree read from a file may hold unassigned numbers 11..255,
+/* Tag types. A tree read from a file may hold unassigned numbers 13..255,
  * so in C++ the enum gets a fixed 32-bit underlying type: any such number is
  * then a valid value of the type (the record stores it as 32 bits). */
 #ifdef __cplusplus
@@ -38,7 +39,9 @@ enum nbt_type {
     TAG_BYTE_ARRAY = 7,
     TAG_STRING = 8,
     TAG_LIST = 9,
-    TAG_COMPOUND = 10
+    TAG_COMPOUND = 10,
+    TAG_INT_ARRAY = 11,
+    TAG_LONG_ARRAY = 12
 };
 typedef enum nbt_type nbt_type;
 
@@ -63,6 +66,17 @@ typedef struct nbt_byte_array {
     int32_t length;
     unsigned char *content;
 } nbt_byte_array;
+
+/* Numbers in host order; big-endian only in a file. */
+typedef struct nbt_int_array {
+    int32_t length;
+    int32_t *content;
+} nbt_int_array;
+
+typedef struct nbt_long_array {
+    int32_t length;
+    int64_t *content;
+} nbt_long_array;
 
 /* Items are bare payloads of the element type, owned by the list. */
 typedef struct nbt_list {
@@ -92,6 +106,8 @@ int nbt_free_tag(nbt_tag *t);
  * (left alone), else 0. A null payload is a no-op. */
 int nbt_free_type(nbt_type type, void *payload);
 int nbt_free_byte_array(nbt_byte_array *a);
+int nbt_free_int_array(nbt_int_array *a);
+int nbt_free_long_array(nbt_long_array *a);
 int nbt_free_list(nbt_list *l);
 int nbt_free_compound(nbt_compound *c);
 
@@ -107,6 +123,8 @@ int nbt_new_float(nbt_tag **d, const char *name);
 int nbt_new_double(nbt_tag **d, const char *name);
 int nbt_new_string(nbt_tag **d, const char *name);
 int nbt_new_byte_array(nbt_tag **d, const char *name);
+int nbt_new_int_array(nbt_tag **d, const char *name);
+int nbt_new_long_array(nbt_tag **d, const char *name);
 int nbt_new_list(nbt_tag **d, const char *name, nbt_type type);
 int nbt_new_compound(nbt_tag **d, const char *name);
 
@@ -125,6 +143,8 @@ float *nbt_cast_float(nbt_tag *t);
 double *nbt_cast_double(nbt_tag *t);
 char *nbt_cast_string(nbt_tag *t);
 nbt_byte_array *nbt_cast_byte_array(nbt_tag *t);
+nbt_int_array *nbt_cast_int_array(nbt_tag *t);
+nbt_long_array *nbt_cast_long_array(nbt_tag *t);
 nbt_list *nbt_cast_list(nbt_tag *t);
 nbt_compound *nbt_cast_compound(nbt_tag *t);
 
@@ -139,11 +159,13 @@ int nbt_set_float(nbt_tag *t, float v);
 int nbt_set_double(nbt_tag *t, double v);
 int nbt_set_string(nbt_tag *t, const char *v);
 int nbt_set_byte_array(nbt_tag *t, const unsigned char *v, int len);
+int nbt_set_int_array(nbt_tag *t, const int32_t *v, int len);
+int nbt_set_long_array(nbt_tag *t, const int64_t *v, int len);
 int nbt_set_list(nbt_tag *t, void **v, int len, nbt_type type);
 int nbt_set_compound(nbt_tag *t, nbt_tag **tags, int len);
 
-/* Length of a byte array, list or compound; -1 for other types or a null
- * value. */
+/* Length of a byte, int or long array, list or compound; -1 for other
+ * types or a null value. */
 int nbt_get_length(nbt_tag *t);
 /* Element type of a list; -1 for other tag types. */
 int nbt_get_list_type(nbt_tag *t);
@@ -173,6 +195,8 @@ int nbt_read_long(nbt_file *nbt, int64_t **out);
 int nbt_read_float(nbt_file *nbt, float **out);
 int nbt_read_double(nbt_file *nbt, double **out);
 int nbt_read_byte_array(nbt_file *nbt, unsigned char **out);
+int nbt_read_int_array(nbt_file *nbt, int32_t **out);
+int nbt_read_long_array(nbt_file *nbt, int64_t **out);
 int nbt_read_string(nbt_file *nbt, char **out);
 /* A list's count may legitimately be negative; failure is told by
  * *target being null (the result is then a negative nbt_status). */
@@ -186,7 +210,8 @@ int32_t nbt_read_compound(nbt_file *nbt, nbt_tag ***listptr);
  * beside it, which gets the target's permission bits). The tree is not
  * changed. The byte count (uncompressed) on success; NBT_ERR for a document
  * without root, an unwritable tree (a name or string over 32767 bytes,
- * nesting deeper than 512, a missing value...) or a failed write; NBT_EGZ
+ * nesting deeper than 512, a missing value, an array whose length is
+ * negative or whose content is missing...) or a failed write; NBT_EGZ
  * when the target may not be written or the file cannot be created;
  * NBT_EMEM when out of memory. On failure the target is left as it was. */
 int nbt_write(nbt_file *nbt, const char *filename);
@@ -205,6 +230,8 @@ int nbt_write_float(nbt_file *nbt, float *val);
 int nbt_write_double(nbt_file *nbt, double *val);
 int nbt_write_string(nbt_file *nbt, char *val);
 int nbt_write_byte_array(nbt_file *nbt, nbt_byte_array *val);
+int nbt_write_int_array(nbt_file *nbt, nbt_int_array *val);
+int nbt_write_long_array(nbt_file *nbt, nbt_long_array *val);
 int nbt_write_list(nbt_file *nbt, nbt_list *val);
 int nbt_write_compound(nbt_file *nbt, nbt_compound *val);
 

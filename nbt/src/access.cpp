@@ -76,6 +76,12 @@ char *nbt_cast_string(nbt_tag *t) {
 nbt_byte_array *nbt_cast_byte_array(nbt_tag *t) {
     return cast_as<nbt_byte_array>(t, TAG_BYTE_ARRAY);
 }
+nbt_int_array *nbt_cast_int_array(nbt_tag *t) {
+    return cast_as<nbt_int_array>(t, TAG_INT_ARRAY);
+}
+nbt_long_array *nbt_cast_long_array(nbt_tag *t) {
+    return cast_as<nbt_long_array>(t, TAG_LONG_ARRAY);
+}
 nbt_list *nbt_cast_list(nbt_tag *t) {
     return cast_as<nbt_list>(t, TAG_LIST);
 }
@@ -121,6 +127,28 @@ int nbt_set_byte_array(nbt_tag *t, const unsigned char *v, int len) {
     return install_record(t, nbt_byte_array{len, content}, content);
 }
 
+int nbt_set_int_array(nbt_tag *t, const int32_t *v, int len) {
+    if (t->type != TAG_INT_ARRAY) {
+        return 1;
+    }
+    auto *content = static_cast<int32_t *>(copy_array(v, len, sizeof(int32_t)));
+    if (content == nullptr) {
+        return 1;
+    }
+    return install_record(t, nbt_int_array{len, content}, content);
+}
+
+int nbt_set_long_array(nbt_tag *t, const int64_t *v, int len) {
+    if (t->type != TAG_LONG_ARRAY) {
+        return 1;
+    }
+    auto *content = static_cast<int64_t *>(copy_array(v, len, sizeof(int64_t)));
+    if (content == nullptr) {
+        return 1;
+    }
+    return install_record(t, nbt_long_array{len, content}, content);
+}
+
 int nbt_set_list(nbt_tag *t, void **v, int len, nbt_type type) {
     if (t->type != TAG_LIST) {
         return 1;
@@ -150,6 +178,10 @@ int nbt_get_length(nbt_tag *t) {
     switch (t->type) {
     case TAG_BYTE_ARRAY:
         return static_cast<nbt_byte_array *>(t->value)->length;
+    case TAG_INT_ARRAY:
+        return static_cast<nbt_int_array *>(t->value)->length;
+    case TAG_LONG_ARRAY:
+        return static_cast<nbt_long_array *>(t->value)->length;
     case TAG_LIST:
         return static_cast<nbt_list *>(t->value)->length;
     case TAG_COMPOUND:

@@ -42,6 +42,20 @@ template <size_t N> void convert_number(unsigned char (&b)[N], bool host_big_end
     }
 }
 
+// Converts count numbers of N bytes each, stored one after another at p,
+// in place.
+template <size_t N> void convert_numbers(unsigned char *p, size_t count, bool host_big_endian) {
+    if (host_big_endian) {
+        return;
+    }
+    for (size_t i = 0; i < count; ++i, p += N) {
+        unsigned char b[N];
+        std::memcpy(b, p, N);
+        reverse_number(b);
+        std::memcpy(p, b, N);
+    }
+}
+
 } // namespace nbt_detail
 
 #endif

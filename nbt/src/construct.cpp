@@ -121,6 +121,20 @@ int nbt_new_byte_array(nbt_tag **d, const char *name) {
     return nbt_set_byte_array(*d, nullptr, 0);
 }
 
+int nbt_new_int_array(nbt_tag **d, const char *name) {
+    if (nbt_new_tag(d, TAG_INT_ARRAY, name) != NBT_OK) {
+        return -1;
+    }
+    return nbt_set_int_array(*d, nullptr, 0);
+}
+
+int nbt_new_long_array(nbt_tag **d, const char *name) {
+    if (nbt_new_tag(d, TAG_LONG_ARRAY, name) != NBT_OK) {
+        return -1;
+    }
+    return nbt_set_long_array(*d, nullptr, 0);
+}
+
 int nbt_new_list(nbt_tag **d, const char *name, nbt_type type) {
     if (nbt_new_tag(d, TAG_LIST, name) != NBT_OK) {
         return -1;

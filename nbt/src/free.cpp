@@ -44,6 +44,10 @@ int nbt_free_type(nbt_type type, void *payload) {
         return 0;
     case TAG_BYTE_ARRAY:
         return nbt_free_byte_array(static_cast<nbt_byte_array *>(payload));
+    case TAG_INT_ARRAY:
+        return nbt_free_int_array(static_cast<nbt_int_array *>(payload));
+    case TAG_LONG_ARRAY:
+        return nbt_free_long_array(static_cast<nbt_long_array *>(payload));
     case TAG_LIST:
         return nbt_free_list(static_cast<nbt_list *>(payload));
     case TAG_COMPOUND:
@@ -58,6 +62,18 @@ int nbt_free_type(nbt_type type, void *payload) {
 }
 
 int nbt_free_byte_array(nbt_byte_array *a) {
+    std::free(a->content);
+    std::free(a);
+    return 0;
+}
+
+int nbt_free_int_array(nbt_int_array *a) {
+    std::free(a->content);
+    std::free(a);
+    return 0;
+}
+
+int nbt_free_long_array(nbt_long_array *a) {
     std::free(a->content);
     std::free(a);
     return 0;

@@ -31,6 +31,18 @@ void print_list(const nbt_list *l, int n) {
     std::printf("}\n");
 }
 
+// An int or long array like a byte array: its count, then every number in
+// decimal.
+template <class T> void print_numbers(const T *content, int32_t len) {
+    std::printf("(%d entries) [", static_cast<int>(len));
+    if (content != nullptr) {
+        for (int32_t i = 0; i < len; ++i) {
+            std::printf(i + 1 < len ? "%lld, " : "%lld ", static_cast<long long>(content[i]));
+        }
+    }
+    std::printf("]");
+}
+
 } // namespace
 
 extern "C" {
@@ -59,6 +71,10 @@ const char *nbt_type_to_string(nbt_type t) {
         return "TAG_LIST";
     case TAG_COMPOUND:
         return "TAG_COMPOUND";
+    case TAG_INT_ARRAY:
+        return "TAG_INT_ARRAY";
+    case TAG_LONG_ARRAY:
+        return "TAG_LONG_ARRAY";
     }
     return "TAG_Unknown";
 }
@@ -82,7 +98,7 @@ void nbt_print_value(nbt_type t, void *v, int n) {
     // The type is dispatched on as one signed byte, as it is stored in a
     // file: 259 prints as an int, and 200 is reported as 0xFFFFFFC8.
     const auto narrowed = static_cast<int8_t>(t);
-    const bool has_payload = narrowed >= TAG_BYTE && narrowed <= TAG_COMPOUND;
+    const bool has_payload = narrowed >= TAG_BYTE && narrowed <= TAG_LONG_ARRAY;
     if (has_payload && v == nullptr) {
         // Only a tag whose construction failed lacks its payload.
         std::printf("<null>\n");
@@ -115,6 +131,16 @@ void nbt_print_value(nbt_type t, void *v, int n) {
     case TAG_BYTE_ARRAY: {
         const auto *a = static_cast<nbt_byte_array *>(v);
         nbt_print_byte_array(a->content, a->length);
+        break;
+    }
+    case TAG_INT_ARRAY: {
+        const auto *a = static_cast<nbt_int_array *>(v);
+        print_numbers(a->content, a->length);
+        break;
+    }
+    case TAG_LONG_ARRAY: {
+        const auto *a = static_cast<nbt_long_array *>(v);
+        print_numbers(a->content, a->length);
         break;
     }
     case TAG_LIST:

@@ -10,9 +10,13 @@ using nbt_detail::Parser;
 
 namespace {
 
-template <class T> int read_scalar(nbt_file *nbt, T **out) {
+// One number of type, as nbt_read reads it, into a cell of T.
+template <class T> int read_scalar(nbt_file *nbt, unsigned type, T **out) {
     GzSource src(nbt->fp);
-    return Parser<GzSource>(src).scalar(out);
+    void *cell = nullptr;
+    int r = Parser<GzSource>(src).value(type, &cell, 0);
+    *out = static_cast<T *>(cell);
+    return r < 0 ? r : 0;
 }
 
 } // namespace
@@ -25,35 +29,46 @@ int nbt_read_tag(nbt_file *nbt, nbt_tag **parent) {
 }
 
 int nbt_read(nbt_file *nbt, nbt_type type, void **parent) {
-    // Type numbers outside 1..10 (negative ones included) carry no payload.
-    unsigned t = type >= TAG_BYTE && type <= TAG_COMPOUND ? static_cast<unsigned>(type) : 0;
+    // Type numbers outside 1..12 (negative ones included) carry no payload.
+    unsigned t =
+        nbt_detail::has_payload(static_cast<unsigned>(type)) ? static_cast<unsigned>(type) : 0;
     GzSource src(nbt->fp);
     int r = Parser<GzSource>(src).value(t, parent, 0);
     return r < 0 ? r : static_cast<int>(type);
 }
 
 int nbt_read_byte(nbt_file *nbt, char **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_BYTE, out);
 }
 int nbt_read_short(nbt_file *nbt, int16_t **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_SHORT, out);
 }
 int nbt_read_int(nbt_file *nbt, int32_t **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_INT, out);
 }
 int nbt_read_long(nbt_file *nbt, int64_t **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_LONG, out);
 }
 int nbt_read_float(nbt_file *nbt, float **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_FLOAT, out);
 }
 int nbt_read_double(nbt_file *nbt, double **out) {
-    return read_scalar(nbt, out);
+    return read_scalar(nbt, TAG_DOUBLE, out);
 }
 
 int nbt_read_byte_array(nbt_file *nbt, unsigned char **out) {
     GzSource src(nbt->fp);
     return Parser<GzSource>(src).byte_array(out);
+}
+
+int nbt_read_int_array(nbt_file *nbt, int32_t **out) {
+    GzSource src(nbt->fp);
+    return Parser<GzSource>(src).int_array(out);
+}
+
+int nbt_read_long_array(nbt_file *nbt, int64_t **out) {
+    GzSource src(nbt->fp);
+    return Parser<GzSource>(src).long_array(out);
 }
 
 int nbt_read_string(nbt_file *nbt, char **out) {

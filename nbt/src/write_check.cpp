@@ -31,6 +31,15 @@ int64_t string_size(const char *s) {
     return len > max_string ? invalid : static_cast<int64_t>(2 + len);
 }
 
+// A count and length elements of size bytes each; invalid for a negative
+// length or missing content.
+int64_t array_size(int32_t length, const void *content, int64_t size) {
+    if (length < 0 || (length > 0 && content == nullptr)) {
+        return invalid;
+    }
+    return add(4, length * size);
+}
+
 int64_t value_size(unsigned type, const void *v, int depth) {
     if (!has_payload(type)) {
         return 0;
@@ -53,10 +62,15 @@ int64_t value_size(unsigned type, const void *v, int depth) {
         return string_size(static_cast<const char *>(v));
     case TAG_BYTE_ARRAY: {
         auto *a = static_cast<const nbt_byte_array *>(v);
-        if (a->length < 0 || (a->length > 0 && a->content == nullptr)) {
-            return invalid;
-        }
-        return add(4, a->length);
+        return array_size(a->length, a->content, 1);
+    }
+    case TAG_INT_ARRAY: {
+        auto *a = static_cast<const nbt_int_array *>(v);
+        return array_size(a->length, a->content, 4);
+    }
+    case TAG_LONG_ARRAY: {
+        auto *a = static_cast<const nbt_long_array *>(v);
+        return array_size(a->length, a->content, 8);
     }
     case TAG_LIST: {
         auto *l = static_cast<const nbt_list *>(v);

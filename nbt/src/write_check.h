@@ -12,8 +12,8 @@ namespace nbt_detail {
 
 // The number of bytes t encodes to (type byte, name and payload), or -1
 // when it cannot be written: a type number above 255, a missing name or
-// value, a name or string longer than 32767 bytes, a negative byte array
-// length, a missing item or child array, a list of a payload-less element
+// value, a name or string longer than 32767 bytes, a negative array length
+// or an array without content, a missing item or child array, a list of a payload-less element
 // type with items, an end tag among a compound's children, nesting deeper
 // than the reader accepts, or a document over INT_MAX bytes.
 int64_t encoded_tag_size(const nbt_tag *t);

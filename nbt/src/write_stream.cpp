@@ -34,7 +34,7 @@ int nbt_write_tag(nbt_file *nbt, nbt_tag *tag) {
 }
 
 int nbt_write_value(nbt_file *nbt, nbt_type t, void *value) {
-    // Type numbers outside 1..10 (negative ones included) write nothing.
+    // Type numbers outside 1..12 (negative ones included) write nothing.
     if (!nbt_detail::has_payload(static_cast<unsigned>(t))) {
         return 0;
     }
@@ -65,6 +65,14 @@ int nbt_write_string(nbt_file *nbt, char *val) {
 
 int nbt_write_byte_array(nbt_file *nbt, nbt_byte_array *val) {
     return write_value(nbt, TAG_BYTE_ARRAY, val);
+}
+
+int nbt_write_int_array(nbt_file *nbt, nbt_int_array *val) {
+    return write_value(nbt, TAG_INT_ARRAY, val);
+}
+
+int nbt_write_long_array(nbt_file *nbt, nbt_long_array *val) {
+    return write_value(nbt, TAG_LONG_ARRAY, val);
 }
 
 int nbt_write_list(nbt_file *nbt, nbt_list *val) {

@@ -70,6 +70,14 @@ template <class Sink> class Writer {
             return number<8>(v);
         case TAG_BYTE_ARRAY:
             return byte_array(static_cast<const nbt_byte_array *>(v));
+        case TAG_INT_ARRAY: {
+            const auto *a = static_cast<const nbt_int_array *>(v);
+            return number<4>(&a->length) + numbers<4>(a->content, a->length);
+        }
+        case TAG_LONG_ARRAY: {
+            const auto *a = static_cast<const nbt_long_array *>(v);
+            return number<4>(&a->length) + numbers<8>(a->content, a->length);
+        }
         case TAG_STRING:
             return string(static_cast<const char *>(v));
         case TAG_LIST:
@@ -87,6 +95,21 @@ template <class Sink> class Writer {
         std::memcpy(b, v, N);
         convert_number(b, big_endian_);
         return sink_.put(b, N);
+    }
+
+    // count numbers of N bytes at p, put in file order a stretch at a time.
+    template <size_t N> size_t numbers(const void *p, int32_t count) {
+        unsigned char stretch[4096];
+        const auto *from = static_cast<const unsigned char *>(p);
+        const size_t total = static_cast<size_t>(count) * N;
+        size_t n = 0;
+        for (size_t done = 0; done < total; done += sizeof stretch) {
+            const size_t step = total - done < sizeof stretch ? total - done : sizeof stretch;
+            std::memcpy(stretch, from + done, step);
+            convert_numbers<N>(stretch, step / N, big_endian_);
+            n += sink_.put(stretch, step);
+        }
+        return n;
     }
 
     // Length and bytes up to the first NUL; no terminator.

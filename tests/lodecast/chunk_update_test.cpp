@@ -345,12 +345,12 @@ TEST(UpdateChunk, UnassignedTagTypeAnywhereLeavesTheFileAlone) {
     // Such a tag keeps no payload in memory, so writing the tree back would
     // destroy what follows its name in the file.
     const std::vector<std::pair<const char *, Bytes>> cases = {
-        {"type 11 in Level", NbtBytes().head(11, "Future").i32(77).bytes()},
+        {"type 13 in Level", NbtBytes().head(13, "Future").i32(77).bytes()},
         {"type 255 in a nested compound",
          NbtBytes().head(10, "Extra").head(255, "x").u8(1).end().bytes()},
-        {"list of type 12 elements", NbtBytes().head(9, "Odd").u8(12).i32(2).u8(1).u8(2).bytes()},
-        {"type 11 in a compound inside a list",
-         NbtBytes().head(9, "Entities2").u8(10).i32(1).head(11, "y").end().bytes()},
+        {"list of type 13 elements", NbtBytes().head(9, "Odd").u8(13).i32(2).u8(1).u8(2).bytes()},
+        {"type 13 in a compound inside a list",
+         NbtBytes().head(9, "Entities2").u8(10).i32(1).head(13, "y").end().bytes()},
     };
     TempDir dir;
     const std::string path = dir.file("c.0.0.dat");

@@ -440,6 +440,8 @@ TEST(FaultMatrix, OverDeepNestingIsRefused) {
 }
 
 TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
+    NbtBytes arrays;
+    arrays.head(11, "HeightMap2").i32(2).i32(64).i32(-1).head(12, "L").i32(1).i64(INT64_MIN);
     std::vector<Case> cases = {
         {"list of 1 TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(1).bytes()),
          Expect::Unreadable},
@@ -447,8 +449,11 @@ TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
          Expect::Unreadable},
         {"empty list of TAG_END", chunk_with(NbtBytes().head(9, "l").u8(0).i32(0).bytes()),
          Expect::Updated},
+        // Int and long arrays are carried over like byte arrays.
+        {"int array, long array and a list of int arrays",
+         chunk_with(NbtBytes(arrays).head(9, "l").u8(11).i32(1).i32(0).bytes()), Expect::Updated},
     };
-    for (int t : {11, 12, 100, 200, 255}) {
+    for (int t : {13, 100, 200, 255}) {
         cases.push_back(
             {"list of 3 elements of type " + std::to_string(t),
              chunk_with(NbtBytes().head(9, "l").u8(static_cast<uint8_t>(t)).i32(3).bytes()),
@@ -456,7 +461,7 @@ TEST(FaultMatrix, ListsOfPayloadlessTypesAndUnknownTags) {
     }
     // A tag of an unassigned type has no payload and could not be written
     // back faithfully, so such a chunk is left alone, wherever the tag is.
-    for (int t = 11; t <= 255; ++t) {
+    for (int t = 13; t <= 255; ++t) {
         cases.push_back({"tag of type " + std::to_string(t) + " in Level",
                          chunk_with(NbtBytes().head(static_cast<uint8_t>(t), "odd").bytes()),
                          Expect::Invalid});

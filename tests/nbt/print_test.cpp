@@ -85,10 +85,11 @@ TEST(Print, ADocumentWithNestedCompoundListAndByteArray) {
 
 TEST(Print, TypeNames) {
     const std::vector<std::pair<int, const char *>> names = {
-        {0, "TAG_END"},      {1, "TAG_BYTE"},      {2, "TAG_SHORT"},         {3, "TAG_INT"},
-        {4, "TAG_LONG"},     {5, "TAG_FLOAT"},     {6, "TAG_DOUBLE"},        {7, "TAG_BYTE_ARRAY"},
-        {8, "TAG_STRING"},   {9, "TAG_LIST"},      {10, "TAG_COMPOUND"},     {11, "TAG_Unknown"},
-        {-1, "TAG_Unknown"}, {200, "TAG_Unknown"}, {256 + 3, "TAG_Unknown"},
+        {0, "TAG_END"},           {1, "TAG_BYTE"},     {2, "TAG_SHORT"},     {3, "TAG_INT"},
+        {4, "TAG_LONG"},          {5, "TAG_FLOAT"},    {6, "TAG_DOUBLE"},    {7, "TAG_BYTE_ARRAY"},
+        {8, "TAG_STRING"},        {9, "TAG_LIST"},     {10, "TAG_COMPOUND"}, {11, "TAG_INT_ARRAY"},
+        {12, "TAG_LONG_ARRAY"},   {13, "TAG_Unknown"}, {-1, "TAG_Unknown"},  {200, "TAG_Unknown"},
+        {256 + 3, "TAG_Unknown"},
     };
     for (const auto &[value, name] : names) {
         EXPECT_STREQ(nbt_type_to_string(static_cast<nbt_type>(value)), name) << value;
@@ -122,7 +123,7 @@ TEST(Print, ScalarValuesAndUnknownTypes) {
          "\"a\"b\"\n"},
         {"empty string", TAG_STRING, [] { return static_cast<void *>(strdup("")); }, "\"\"\n"},
         {"end", TAG_END, [] { return nullptr; }, "<not implemented: 0x00>\n"},
-        {"type 11", 11, [] { return nullptr; }, "<not implemented: 0x0B>\n"},
+        {"type 13", 13, [] { return nullptr; }, "<not implemented: 0x0D>\n"},
         {"type 127", 127, [] { return nullptr; }, "<not implemented: 0x7F>\n"},
         {"type 200", 200, [] { return nullptr; }, "<not implemented: 0xFFFFFFC8>\n"},
         // Only the low byte of the type counts.
@@ -150,6 +151,24 @@ TEST(Print, ByteArrays) {
     TagPtr empty = make(nbt_new_byte_array, "e");
     EXPECT_EQ(printed([&] { nbt_print_tag(empty.get(), 1); }),
               "   TAG_BYTE_ARRAY(\"e\"): (0 entries) []\n");
+}
+
+TEST(Print, IntAndLongArraysLikeByteArrays) {
+    nbt_tag *raw = nullptr;
+    ASSERT_EQ(nbt_new_int_array(&raw, "HeightMap"), 0);
+    TagPtr ints(raw);
+    const int32_t values[] = {64, -1, INT32_MIN};
+    ASSERT_EQ(nbt_set_int_array(ints.get(), values, 3), 0);
+    EXPECT_EQ(printed([&] { nbt_print_tag(ints.get(), 1); }),
+              "   TAG_INT_ARRAY(\"HeightMap\"): (3 entries) [64, -1, -2147483648 ]\n");
+    ASSERT_EQ(nbt_new_long_array(&raw, "l"), 0);
+    TagPtr longs(raw);
+    EXPECT_EQ(printed([&] { nbt_print_tag(longs.get(), 0); }),
+              "TAG_LONG_ARRAY(\"l\"): (0 entries) []\n");
+    const int64_t big[] = {INT64_MIN};
+    ASSERT_EQ(nbt_set_long_array(longs.get(), big, 1), 0);
+    EXPECT_EQ(printed([&] { nbt_print_tag(longs.get(), 0); }),
+              "TAG_LONG_ARRAY(\"l\"): (1 entries) [-9223372036854775808 ]\n");
 }
 
 TEST(Print, Indentation) {

@@ -198,11 +198,38 @@ TEST(Read, ListForms) {
     EXPECT_EQ(static_cast<nbt_list *>(ls->content[1])->length, 0);
 }
 
+TEST(Read, IntAndLongArraysArriveInHostOrder) {
+    // An int array, a long array, and a list of two int arrays (one empty).
+    NbtBytes doc;
+    doc.head(TAG_COMPOUND, "").head(TAG_INT_ARRAY, "i").i32(3);
+    doc.raw({0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 1, 2, 3, 4});
+    doc.head(TAG_LONG_ARRAY, "l").i32(2).raw({1, 2, 3, 4, 5, 6, 7, 8}).i64(-1);
+    doc.head(TAG_LIST, "li").u8(TAG_INT_ARRAY).i32(2).i32(1).i32(7).i32(0).end();
+    TempDir dir;
+    Parsed p = parse_bytes(dir.file("a.nbt"), doc.bytes(), true);
+    ASSERT_EQ(p.status, NBT_OK);
+    nbt_int_array *ints = nbt_cast_int_array(child(p.root(), 0));
+    ASSERT_NE(ints, nullptr);
+    EXPECT_EQ(std::vector<int32_t>(ints->content, ints->content + ints->length),
+              (std::vector<int32_t>{1, -2, 0x01020304}));
+    nbt_long_array *longs = nbt_cast_long_array(child(p.root(), 1));
+    ASSERT_NE(longs, nullptr);
+    EXPECT_EQ(std::vector<int64_t>(longs->content, longs->content + longs->length),
+              (std::vector<int64_t>{0x0102030405060708, -1}));
+    nbt_list *li = nbt_cast_list(child(p.root(), 2));
+    ASSERT_EQ(li->length, 2);
+    EXPECT_EQ(li->type, TAG_INT_ARRAY);
+    const auto *first = static_cast<nbt_int_array *>(li->content[0]);
+    ASSERT_EQ(first->length, 1);
+    EXPECT_EQ(first->content[0], 7);
+    EXPECT_EQ(static_cast<nbt_int_array *>(li->content[1])->length, 0);
+}
+
 TEST(Read, UnassignedTypesKeepTheirNameAndNoValue) {
     TempDir dir;
     Bytes doc = NbtBytes()
                     .head(TAG_COMPOUND, "")
-                    .head(11, "eleven")
+                    .head(13, "thirteen")
                     .head(255, "max")
                     .head(TAG_BYTE, "b")
                     .u8(5)
@@ -211,8 +238,8 @@ TEST(Read, UnassignedTypesKeepTheirNameAndNoValue) {
     Parsed p = parse_bytes(dir.file("u.nbt"), doc, true);
     ASSERT_EQ(p.status, NBT_OK);
     ASSERT_EQ(nbt_get_length(p.root()), 3);
-    EXPECT_EQ(child(p.root(), 0)->type, 11);
-    EXPECT_STREQ(child(p.root(), 0)->name, "eleven");
+    EXPECT_EQ(child(p.root(), 0)->type, 13);
+    EXPECT_STREQ(child(p.root(), 0)->name, "thirteen");
     EXPECT_EQ(child(p.root(), 0)->value, nullptr);
     EXPECT_EQ(child(p.root(), 1)->type, 255);
     EXPECT_EQ(child(p.root(), 1)->value, nullptr);
@@ -306,6 +333,7 @@ TEST(Read, FromMemoryWithinLimitsAndFaithfully) {
         b.insert(b.end(), tail.begin(), tail.end());
         return b;
     };
+    const Bytes ints = NbtBytes().head(TAG_INT_ARRAY, "a").i32(3).raw(Bytes(12, 0)).bytes();
     const Bytes zero_in_name = NbtBytes().head(TAG_BYTE, std::string("a\0b", 3)).u8(1).bytes();
     const Bytes zero_in_string =
         NbtBytes().head(TAG_STRING, "s").str(std::string("x\0", 2)).bytes();
@@ -324,6 +352,7 @@ TEST(Read, FromMemoryWithinLimitsAndFaithfully) {
         {"plain bytes read as gzip", kExample, NBT_GZIP, {n, 4, 1}, NBT_OK},
         {"at the tag limit", kExample, NBT_UNCOMPRESSED, {0, 4, 0}, NBT_OK},
         {"over the tag limit", z, NBT_ZLIB, {0, 3, 0}, NBT_ELIMIT},
+        {"an int array is one tag", ints, NBT_UNCOMPRESSED, {0, 1, 0}, NBT_OK},
         {"zero byte in a name", zero_in_name, NBT_UNCOMPRESSED, {0, 0, 0}, NBT_OK},
         {"zero byte in a name, faithful", zero_in_name, NBT_UNCOMPRESSED, {0, 0, 1}, NBT_ELIMIT},
         {"zero byte in a string", zero_in_string, NBT_UNCOMPRESSED, {0, 0, 0}, NBT_OK},
@@ -439,6 +468,11 @@ TEST(ReadStream, StepsReadTheirConstructs) {
                          .u8(0xF0)
                          .i16(0)
                          .i32(1) // a type, a double
+                         .i32(2)
+                         .i32(-1)
+                         .i32(256) // an int array
+                         .i32(1)
+                         .i64(INT64_MIN) // a long array
                          .bytes());
     int16_t *sh = nullptr;
     ASSERT_EQ(nbt_read_short(s.get(), &sh), 0);
@@ -490,6 +524,16 @@ TEST(ReadStream, StepsReadTheirConstructs) {
     void *untouched = &bits;
     EXPECT_EQ(nbt_read(s.get(), TAG_END, &untouched), TAG_END);
     EXPECT_EQ(untouched, &bits);
+
+    int32_t *ints = nullptr;
+    ASSERT_EQ(nbt_read_int_array(s.get(), &ints), 2);
+    EXPECT_EQ(ints[0], -1);
+    EXPECT_EQ(ints[1], 256);
+    std::free(ints);
+    int64_t *longs = nullptr;
+    ASSERT_EQ(nbt_read_long_array(s.get(), &longs), 1);
+    EXPECT_EQ(longs[0], INT64_MIN);
+    std::free(longs);
 }
 
 TEST(ReadStream, DeclaredSizesBeyondTheDataFail) {
@@ -515,6 +559,13 @@ TEST(ReadStream, DeclaredSizesBeyondTheDataFail) {
         nbt_tag **children = reinterpret_cast<nbt_tag **>(&dir);
         EXPECT_EQ(nbt_read_compound(s.get(), &children), NBT_ERR);
         EXPECT_EQ(children, nullptr);
+    }
+    {
+        // 2^29 + 1 longs: 2^32 + 8 bytes, 8 in 32-bit arithmetic.
+        StreamDoc s(dir, NbtBytes().i32(0x20000001).i64(1).bytes());
+        int64_t *longs = reinterpret_cast<int64_t *>(&dir);
+        EXPECT_EQ(nbt_read_long_array(s.get(), &longs), NBT_ERR);
+        EXPECT_EQ(longs, nullptr);
     }
     {
         StreamDoc s(dir, NbtBytes().i16(-1).bytes());

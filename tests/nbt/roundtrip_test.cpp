@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -55,13 +57,22 @@ nbt_compound *compound_of(std::initializer_list<nbt_tag *> tags) {
     return c;
 }
 
+// A byte, int or long array record holding values.
+template <class Record, class T> Record *array_of(std::initializer_list<T> values) {
+    auto *a = static_cast<Record *>(std::malloc(sizeof(Record)));
+    a->length = static_cast<int32_t>(values.size());
+    a->content = static_cast<T *>(std::malloc((values.size() + 1) * sizeof(T)));
+    std::copy(values.begin(), values.end(), a->content);
+    return a;
+}
+
 char *text(const char *s) {
     char *p = static_cast<char *>(std::malloc(std::strlen(s) + 1));
     std::strcpy(p, s);
     return p;
 }
 
-// Every type 1 to 10, lists of lists and of compounds, a negative count,
+// Every type 1 to 12, lists of lists and of compounds, a negative count,
 // an unassigned type, and float and double bit patterns that a careless
 // conversion would change (signalling NaNs, and values whose byte
 // reversal is one).
@@ -90,6 +101,10 @@ nbt_tag *every_type_document() {
                               compound_of({tag_with(TAG_FLOAT, "f_rev", cell<float>(&f_rev)),
                                            tag_with(TAG_DOUBLE, "d_rev", cell<double>(&d_rev)),
                                            tag_with(static_cast<nbt_type>(99), "odd", nullptr)}));
+    nbt_tag *ints = tag_with(TAG_INT_ARRAY, "ints", array_of<nbt_int_array>({i, -1, 0}));
+    nbt_tag *longs = tag_with(TAG_LIST, "longs",
+                              list_of(TAG_LONG_ARRAY, {array_of<nbt_long_array>({l, INT64_MIN}),
+                                                       array_of<nbt_long_array, int64_t>({})}));
     return tag_with(TAG_COMPOUND, "root",
                     compound_of({
                         tag_with(TAG_BYTE, "byte", cell<char>(&b)),
@@ -104,6 +119,8 @@ nbt_tag *every_type_document() {
                         tag_with(TAG_LIST, "compounds", compounds),
                         tag_with(TAG_LIST, "negative", negative),
                         inner,
+                        ints,
+                        longs,
                     }));
 }
 
@@ -149,6 +166,21 @@ TEST(RoundTrip, RealChunksKeepTheirBytesAndTree) {
         ASSERT_EQ(again.status, NBT_OK);
         EXPECT_EQ(nbt_tree_difference(p.root(), again.root()), "");
     }
+}
+
+TEST(RoundTrip, RealLevelFileWithIntArraysKeepsItsBytes) {
+    const std::string path = std::string(LODECAST_TEST_DATA) + "/worlds/anvil/level.dat";
+    Parsed p = parse_path(path);
+    ASSERT_EQ(p.status, NBT_OK);
+    nbt_tag *biomes = nbt_find_tag_by_name(
+        "minecraft:biomes",
+        nbt_find_tag_by_name("Registries", nbt_find_tag_by_name("FML", p.root())));
+    EXPECT_NE(nbt_cast_int_array(nbt_find_tag_by_name("blocked", biomes)), nullptr);
+    const Bytes original = gunzip_file(path);
+    nbt::buffer out;
+    ASSERT_EQ(nbt_encode(p.doc.get(), NBT_UNCOMPRESSED, out.get(), nullptr),
+              static_cast<int>(original.size()));
+    EXPECT_EQ(Bytes(out.data(), out.data() + out.size()), original);
 }
 
 TEST(RoundTrip, PlainInputComesBackCompressed) {

@@ -50,6 +50,8 @@ const std::vector<ConstructorCase> kConstructors = {
     {TAG_STRING, nbt_new_string},
     {TAG_LIST, new_int_list},
     {TAG_COMPOUND, nbt_new_compound},
+    {TAG_INT_ARRAY, nbt_new_int_array},
+    {TAG_LONG_ARRAY, nbt_new_long_array},
 };
 
 TagPtr make(Constructor c, const char *name) {
@@ -81,6 +83,8 @@ const std::vector<CastCase> kCasts = {
     {TAG_STRING, [](nbt_tag *t) -> void * { return nbt_cast_string(t); }},
     {TAG_LIST, [](nbt_tag *t) -> void * { return nbt_cast_list(t); }},
     {TAG_COMPOUND, [](nbt_tag *t) -> void * { return nbt_cast_compound(t); }},
+    {TAG_INT_ARRAY, [](nbt_tag *t) -> void * { return nbt_cast_int_array(t); }},
+    {TAG_LONG_ARRAY, [](nbt_tag *t) -> void * { return nbt_cast_long_array(t); }},
 };
 
 // Each setter paired with its tag type, called with some valid value.
@@ -104,6 +108,16 @@ const std::vector<SetterCase> kSetters = {
     {TAG_STRING, [](nbt_tag *t) { return nbt_set_string(t, "seven"); }},
     {TAG_LIST, [](nbt_tag *t) { return nbt_set_list(t, nullptr, 0, TAG_BYTE); }},
     {TAG_COMPOUND, [](nbt_tag *t) { return nbt_set_compound(t, nullptr, 0); }},
+    {TAG_INT_ARRAY,
+     [](nbt_tag *t) {
+         const int32_t v[] = {7};
+         return nbt_set_int_array(t, v, 1);
+     }},
+    {TAG_LONG_ARRAY,
+     [](nbt_tag *t) {
+         const int64_t v[] = {7};
+         return nbt_set_long_array(t, v, 1);
+     }},
 };
 
 TEST(TreeConstruct, EveryConstructorMakesANamedTagOfItsTypeWithAZeroValue) {
@@ -128,7 +142,8 @@ TEST(TreeConstruct, EveryConstructorMakesANamedTagOfItsTypeWithAZeroValue) {
 }
 
 TEST(TreeConstruct, EmptyContainersHaveLengthZero) {
-    for (Constructor c : {nbt_new_byte_array, new_int_list, nbt_new_compound}) {
+    for (Constructor c : {nbt_new_byte_array, new_int_list, nbt_new_compound, nbt_new_int_array,
+                          nbt_new_long_array}) {
         TagPtr t = make(c, "c");
         EXPECT_EQ(nbt_get_length(t.get()), 0) << nbt_type_to_string(t->type);
     }
@@ -240,6 +255,22 @@ TEST(TreeAccess, ByteArraySetterCopiesTheBytes) {
     EXPECT_EQ(std::vector<unsigned char>(a->content, a->content + 3),
               (std::vector<unsigned char>{0x00, 0xFF, 0x80}));
     EXPECT_EQ(nbt_get_length(t.get()), 3);
+}
+
+TEST(TreeAccess, IntAndLongArraySettersCopyEveryNumber) {
+    TagPtr i = make(nbt_new_int_array, "i");
+    TagPtr l = make(nbt_new_long_array, "l");
+    std::vector<int32_t> ints = {1, INT32_MIN, 3};
+    std::vector<int64_t> longs = {INT64_MAX, -2};
+    ASSERT_EQ(nbt_set_int_array(i.get(), ints.data(), 3), 0);
+    ASSERT_EQ(nbt_set_long_array(l.get(), longs.data(), 2), 0);
+    const nbt_int_array *ia = nbt_cast_int_array(i.get());
+    const nbt_long_array *la = nbt_cast_long_array(l.get());
+    EXPECT_EQ(std::vector<int32_t>(ia->content, ia->content + ia->length), ints);
+    EXPECT_EQ(std::vector<int64_t>(la->content, la->content + la->length), longs);
+    EXPECT_EQ(nbt_get_length(l.get()), 2);
+    EXPECT_EQ(nbt_set_int_array(i.get(), ints.data(), -1), 1);
+    EXPECT_EQ(nbt_cast_int_array(i.get()), ia);
 }
 
 TEST(TreeAccess, CompoundSetterTakesOverTheChildrenInOrder) {

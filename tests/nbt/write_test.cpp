@@ -164,6 +164,28 @@ TEST(Write, GoldenBytesOfSmallDocuments) {
              0x00, 0x02,       // length 2
              0x61, 0x62,       // "ab"
          }},
+        {"int and long arrays in a compound",
+         [] {
+             nbt_tag *c = new_compound("");
+             nbt_tag *a = nullptr;
+             const int32_t ints[] = {1, -2};
+             nbt_new_int_array(&a, "i");
+             nbt_set_int_array(a, ints, 2);
+             nbt_add_tag(a, c);
+             const int64_t longs[] = {0x0102030405060708};
+             nbt_new_long_array(&a, "l");
+             nbt_set_long_array(a, longs, 1);
+             nbt_add_tag(a, c);
+             return c;
+         },
+         {
+             0x0A, 0x00, 0x00,                               // root compound
+             0x0B, 0x00, 0x01, 0x69, 0x00, 0x00, 0x00, 0x02, // int array "i", 2
+             0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFE, // 1, -2
+             0x0C, 0x00, 0x01, 0x6C, 0x00, 0x00, 0x00, 0x01, // long array "l", 1
+             0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, // 0x0102030405060708
+             0x00,                                           // end
+         }},
         {"unassigned type inside a compound",
          [] {
              nbt_tag *c = new_compound("");
@@ -228,6 +250,21 @@ TEST(Write, UnwritableTreesAreRefusedBeforeTouchingTheFile) {
              nbt_tag *t = nullptr;
              nbt_new_byte_array(&t, "a");
              nbt_cast_byte_array(t)->length = -1;
+             return t;
+         }},
+        {"negative int array length",
+         [] {
+             nbt_tag *t = nullptr;
+             nbt_new_int_array(&t, "a");
+             nbt_cast_int_array(t)->length = -1;
+             return t;
+         }},
+        {"long array without content",
+         [] {
+             nbt_tag *t = nullptr;
+             nbt_new_long_array(&t, "a");
+             std::free(nbt_cast_long_array(t)->content);
+             *nbt_cast_long_array(t) = {1, nullptr};
              return t;
          }},
         {"end tag among a compound's children",

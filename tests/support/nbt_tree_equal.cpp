@@ -39,8 +39,22 @@ size_t scalar_size(int type) {
     }
 }
 
+// Arrays of byte, int or long records: length, then every element.
+template <class Record>
+std::string array_difference(const void *a, const void *b, const std::string &where) {
+    const auto *x = static_cast<const Record *>(a);
+    const auto *y = static_cast<const Record *>(b);
+    if (x->length != y->length) {
+        return where + ": array length differs";
+    }
+    const size_t n = size_t(x->length) * sizeof *x->content;
+    return n == 0 || std::memcmp(x->content, y->content, n) == 0
+               ? ""
+               : where + ": array content differs";
+}
+
 std::string value_difference(int type, const void *a, const void *b, const std::string &where) {
-    if (type < TAG_BYTE || type > TAG_COMPOUND) {
+    if (type < TAG_BYTE || type > TAG_LONG_ARRAY) {
         return ""; // no payload to compare
     }
     if (a == nullptr || b == nullptr) {
@@ -50,17 +64,12 @@ std::string value_difference(int type, const void *a, const void *b, const std::
         return std::memcmp(a, b, n) == 0 ? "" : where + ": value differs";
     }
     switch (type) {
-    case TAG_BYTE_ARRAY: {
-        const auto *x = static_cast<const nbt_byte_array *>(a);
-        const auto *y = static_cast<const nbt_byte_array *>(b);
-        if (x->length != y->length) {
-            return where + ": byte array length differs";
-        }
-        if (x->length > 0 && std::memcmp(x->content, y->content, size_t(x->length)) != 0) {
-            return where + ": byte array content differs";
-        }
-        return "";
-    }
+    case TAG_BYTE_ARRAY:
+        return array_difference<nbt_byte_array>(a, b, where);
+    case TAG_INT_ARRAY:
+        return array_difference<nbt_int_array>(a, b, where);
+    case TAG_LONG_ARRAY:
+        return array_difference<nbt_long_array>(a, b, where);
     case TAG_STRING:
         return std::strcmp(static_cast<const char *>(a), static_cast<const char *>(b)) == 0
                    ? ""
