@@ -126,6 +126,27 @@ class chunk_file_unit : public world_unit {
 
     bool owner_changed() const override { return report_.owner_changed != 0; }
 
+    bool groupable() const override { return true; }
+    chunk_status stage() override {
+        if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
+            staged_ = nullptr;
+            return chunk_status::write_failed;
+        }
+        const bool ok = nbt_stage_write(staged_, bytes_.data(), bytes_.size()) == NBT_OK;
+        bytes_.release();
+        return ok ? chunk_status::ok : chunk_status::write_failed;
+    }
+    chunk_status sync_staged(const nbt_durability &d) override {
+        return nbt_stage_sync(staged_, &d) == NBT_OK ? chunk_status::ok
+                                                     : chunk_status::write_failed;
+    }
+    chunk_status publish(const nbt_durability &d) override {
+        nbt_staged *s = staged_;
+        staged_ = nullptr;
+        return nbt_stage_commit(s, &d) == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
+    }
+    ~chunk_file_unit() override { nbt_stage_discard(staged_); }
+
   private:
     // The whole file into out: size bytes as examined, and no more than the
     // limit should it have grown since.
@@ -179,6 +200,7 @@ class chunk_file_unit : public world_unit {
     chunk_meta meta_;
     nbt::buffer bytes_;
     nbt_replace_report report_{};
+    nbt_staged *staged_ = nullptr;
     mutable int open_errno_ = 0; // the unit's one chunk is loaded by one thread
 };
 

@@ -19,7 +19,7 @@ constexpr int disk_workers_per_thread = 2;
 // thread while processing; hand-overs happen under the pool's lock.
 enum class stage { loading, loaded, encoding, ready, done };
 
-enum class task_kind { load, encode, commit };
+enum class task_kind { load, encode, commit, flush };
 
 } // namespace
 
@@ -123,7 +123,7 @@ struct chunk_pipeline::pool {
             owner->run_task(t, inline_io);
             return;
         }
-        const bool disk = t.kind == task_kind::commit;
+        const bool disk = t.kind == task_kind::commit || t.kind == task_kind::flush;
         {
             std::lock_guard<std::mutex> lock(m);
             (disk ? disk_tasks : tasks).push_back(t);
@@ -165,6 +165,8 @@ chunk_pipeline::chunk_pipeline(chunk_handler &handler, pipeline_config config)
     if (config_.threads >= 2) {
         pool_->start(config_.threads);
     }
+    // A group fills with chunks that have finished all but their rename.
+    pool_->cap += config_.group;
 }
 
 chunk_pipeline::~chunk_pipeline() {
@@ -256,6 +258,9 @@ void chunk_pipeline::run_task(const task &t, chunk_io &io) {
     case task_kind::commit:
         commit(static_cast<unit_job *>(t.what));
         break;
+    case task_kind::flush:
+        flush_group();
+        break;
     }
 }
 
@@ -295,7 +300,55 @@ void chunk_pipeline::chunk_finished(job *j) {
 }
 
 void chunk_pipeline::commit(unit_job *u) {
-    const chunk_status st = u->unit->commit(config_.durability);
+    if (config_.group == 0 || !u->unit->groupable()) {
+        unit_committed(u, u->unit->commit(config_.durability));
+        return;
+    }
+    const chunk_status st = u->unit->stage();
+    if (st != chunk_status::ok) {
+        unit_committed(u, st);
+        return;
+    }
+    bool full;
+    {
+        std::lock_guard<std::mutex> lock(group_m_);
+        group_.push_back(u);
+        full = group_.size() >= config_.group;
+    }
+    if (full) {
+        flush_group();
+    }
+    // The walk's thread may be waiting for this group: it flushes it.
+    pool_->done_cv.notify_one();
+}
+
+// The group's renames come only after all of its files are on disk: one
+// sync of the file system, or a sync of each file where that is refused.
+void chunk_pipeline::flush_group() {
+    std::vector<unit_job *> units;
+    {
+        std::lock_guard<std::mutex> lock(group_m_);
+        units.swap(group_);
+        flush_queued_ = false;
+    }
+    if (units.empty()) {
+        return;
+    }
+    const bool synced =
+        nbt_sync_folder(units.front()->unit->folder().c_str(), 1, &config_.durability) == NBT_OK;
+    nbt_durability in_place = config_.durability;
+    in_place.sync_file = 0; // done above
+    in_place.sync_folder = 0;
+    for (unit_job *u : units) {
+        chunk_status st = synced ? chunk_status::ok : u->unit->sync_staged(config_.durability);
+        if (st == chunk_status::ok) {
+            st = u->unit->publish(in_place);
+        }
+        unit_committed(u, st);
+    }
+}
+
+void chunk_pipeline::unit_committed(unit_job *u, chunk_status st) {
     if (st == chunk_status::ok) {
         std::lock_guard<std::mutex> lock(written_m_);
         written_any_ = true;
@@ -372,6 +425,19 @@ void chunk_pipeline::pump(bool wait) {
         }
         if (progress || !wait) {
             return;
+        }
+        // Nothing can move on: a group waiting to fill is flushed now.
+        bool flush = false;
+        {
+            std::lock_guard<std::mutex> group_lock(group_m_);
+            flush = !group_.empty() && !flush_queued_;
+            flush_queued_ = flush_queued_ || flush;
+        }
+        if (flush) {
+            lock.unlock();
+            p.schedule({task_kind::flush, nullptr});
+            lock.lock();
+            continue;
         }
         p.done_cv.wait(lock);
     }

@@ -45,6 +45,10 @@ struct pipeline_config {
     bool stream_process = false; // print the ordered stage's lines as they come
     nbt_durability durability{}; // how each commit reaches the disk
     std::string world;           // whose file system is synced at the end
+    // Units that can be grouped are committed in groups of at most this
+    // many: staged, made durable by one sync of the world's file system,
+    // then put in place (0: each unit alone).
+    size_t group = 0;
 };
 
 class chunk_pipeline : public walk_hooks {
@@ -87,12 +91,18 @@ class chunk_pipeline : public walk_hooks {
     void process(job *j);
     void chunk_finished(job *j);
     void commit(unit_job *u);
+    void flush_group();
+    void unit_committed(unit_job *u, chunk_status st);
     void sync_written();
 
     chunk_handler &handler_;
     pipeline_config config_;
     std::unique_ptr<pool> pool_;
     std::function<bool(walk_problem, const std::string &, int, bool)> problem_handler_;
+    // Staged units waiting for their group's sync (under group_m_).
+    std::mutex group_m_;
+    std::vector<unit_job *> group_;
+    bool flush_queued_ = false;
     std::mutex written_m_;
     std::map<std::string, dev_t> written_folders_;
     bool written_any_ = false;

@@ -100,6 +100,16 @@ class world_unit {
     virtual chunk_status commit(const nbt_durability &durability) = 0;
     // After a commit: the new file could not keep the old one's owner.
     virtual bool owner_changed() const = 0;
+
+    // Group commit, for units that are one small file each: stage writes
+    // the new content beside the unit without syncing it, the caller makes
+    // a whole group of staged units durable at once (a sync of the file
+    // system, or sync_staged on each where that fails), then publish puts
+    // each in place. A unit that cannot be grouped is committed alone.
+    virtual bool groupable() const { return false; }
+    virtual chunk_status stage() { return chunk_status::write_failed; }
+    virtual chunk_status sync_staged(const nbt_durability &) { return chunk_status::write_failed; }
+    virtual chunk_status publish(const nbt_durability &) { return chunk_status::write_failed; }
 };
 
 class world_format {

@@ -1,9 +1,11 @@
-// A run that wrote a chunk syncs the world's file system once, at its end,
-// on one thread as on several, also when the walk stops early, and syncs
-// no folder on its own; a run that wrote nothing syncs nothing. Every
-// chunk comes out complete and the same whatever the number of threads.
-// The runs happen in this process with a syncer that counts what the run
-// synced.
+// A run that writes chunks makes each group of them durable with one sync
+// of the world's file system before their renames, and syncs the file
+// system once more at its end, on one thread as on several, also when the
+// walk stops early; it syncs no file or folder on its own, and a run that
+// wrote nothing syncs nothing. A group whose sync fails is not renamed.
+// Every chunk comes out complete and the same whatever the number of
+// threads. The runs happen in this process with a syncer that counts (or
+// refuses) what the run synced.
 #include "lodecast/random.h"
 #include "lodecast/world_update.h"
 #include "support/files.h"
@@ -60,6 +62,7 @@ struct InProcessRun {
     std::string err;
     unsigned long file_syncs = 0;
     unsigned long folder_syncs = 0;     // folders and file systems
+    bool refuse = false;                // every sync fails
     std::map<std::string, Bytes> files; // every file afterwards, decompressed
 };
 
@@ -68,12 +71,12 @@ int counting_sync(int fd, void *context) {
     struct stat st {};
     auto *r = static_cast<InProcessRun *>(context);
     ++(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? r->folder_syncs : r->file_syncs);
-    return fsync(fd);
+    return r->refuse ? -1 : fsync(fd);
 }
 
 // Runs the tool's walk in this process on world with ore 16, a fixed seed,
 // -v and threads threads.
-InProcessRun run_in_process(const fs::path &world, int threads) {
+InProcessRun run_in_process(const fs::path &world, int threads, bool refuse = false) {
     options opt{};
     opt.set = OPT_VERBOSE | OPT_SEED;
     opt.threads = threads;
@@ -81,6 +84,7 @@ InProcessRun run_in_process(const fs::path &world, int threads) {
     ore_srand(99);
     TempDir out;
     InProcessRun r;
+    r.refuse = refuse;
     nbt_durability d = run_durability();
     d.sync = counting_sync;
     d.context = &r;
@@ -192,10 +196,13 @@ TEST(FolderSyncWalk, OneFileSystemSyncAtTheEndOnAnyNumberOfThreads) {
             const InProcessRun &r = runs.back();
             EXPECT_EQ(r.status, c.status) << r.err;
             EXPECT_EQ(written_chunks(r.err).empty(), !c.writes) << r.err;
-            // One sync of the file system, which takes it here, so no
-            // folder needs one; every file written was synced first.
-            EXPECT_EQ(r.folder_syncs, c.writes ? 1u : 0u) << r.err;
-            EXPECT_EQ(r.file_syncs, written_chunks(r.err).size()) << r.err;
+            // Syncs of the file system, which takes them here: at least one
+            // for a group and one at the end, never more than a group per
+            // chunk; no file needs one of its own.
+            const size_t written = written_chunks(r.err).size();
+            EXPECT_GE(r.folder_syncs, c.writes ? 2u : 0u) << r.err;
+            EXPECT_LE(r.folder_syncs, c.writes ? written + 1 : 0u) << r.err;
+            EXPECT_EQ(r.file_syncs, 0u) << r.err;
             EXPECT_TRUE(dot_entries(world.string()).empty());
             // Every chunk reported is complete and holds its veins.
             for (std::string rel : written_chunks(r.err)) {
@@ -214,6 +221,27 @@ TEST(FolderSyncWalk, OneFileSystemSyncAtTheEndOnAnyNumberOfThreads) {
                 EXPECT_TRUE(runs[i].files[rel] == bytes) << rel << " differs in run " << i;
             }
         }
+    }
+}
+
+TEST(FolderSyncWalk, NoChunkIsRenamedWithoutASuccessfulSync) {
+    TempDir dir;
+    const fs::path world = dir.path() / "world";
+    for (int threads : {1, 8}) {
+        fs::remove_all(world);
+        mixed_world(world);
+        const FileSnapshot before = snapshot_files(world.string());
+        const InProcessRun r = run_in_process(world, threads, true);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(snapshot_files(world.string()), before) << "-j " << threads;
+        // Each of the 36 chunks is reported as not written, the file that is
+        // no chunk as ever.
+        size_t refused = 0;
+        for (const std::string &line : lines_of(r.err)) {
+            refused += line == "nbt_write(): Failed - chunk left unchanged";
+        }
+        EXPECT_EQ(refused, 36u) << r.err;
+        EXPECT_TRUE(dot_entries(world.string()).empty());
     }
 }
 
