@@ -24,6 +24,13 @@ enum : uint32_t {
     OPT_THREADS = 0x8000,
     OPT_SEED = 0x10000,
     OPT_DIMENSION = 0x20000,
+    // Living worlds: the record of chunks given ore (and taking over one
+    // of another world), backups, the dry run and its map.
+    OPT_RECORD = 0x40000,
+    OPT_ADOPT_RECORD = 0x80000,
+    OPT_BACKUP = 0x100000,
+    OPT_DRY_RUN = 0x200000,
+    OPT_MAP = 0x400000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -47,6 +54,9 @@ struct options {
     uint32_t seed;
     // The dimension folder DIM<n> (-dim) instead of the world's main one.
     int32_t dimension;
+    // -backup's folder and -map's file (argv's own strings; null: missing).
+    const char *backup_dir;
+    const char *map_path;
 };
 
 struct ore_record {
