@@ -17,14 +17,14 @@
 #include "nbt/nbt.hpp"
 
 #include <chrono>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 #ifndef NBT_COMPRESSOR

@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS lodecast lodecast-census lodecast-mkworld nbtdump
+install(TARGETS lodecast lodecast-census lodecast-mkworld nbtdump lodecast-restore
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The library under a name no other NBT library a system may carry uses.
@@ -56,7 +56,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/cmake/lodecast-nbt-config.cmake
 # Manual pages, gzipped as Debian keeps them (-n: no name or time inside, so
 # the same page gives the same bytes).
 set(LODECAST_MAN_PAGES lodecast/lodecast.1 tools/lodecast-census/lodecast-census.1
-                       tools/lodecast-mkworld/lodecast-mkworld.1 tools/nbtdump/nbtdump.1)
+                       tools/lodecast-mkworld/lodecast-mkworld.1 tools/nbtdump/nbtdump.1
+                       tools/lodecast-restore/lodecast-restore.1)
 set(man_gz "")
 foreach(page ${LODECAST_MAN_PAGES})
   get_filename_component(name ${page} NAME)
@@ -74,7 +75,7 @@ install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # bash-completion loads a command's completion from a file of its name.
-foreach(program lodecast lodecast-census lodecast-mkworld nbtdump)
+foreach(program lodecast lodecast-census lodecast-mkworld nbtdump lodecast-restore)
   install(FILES scripts/completion/lodecast.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
 endforeach()

@@ -59,13 +59,13 @@ block_position block_at(int x, int y, int z) {
     return block_position{i, i >> 1, (i & 1) != 0};
 }
 
-void update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z, int ore_id,
+bool update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z, int ore_id,
                   const options *opt) {
     const block_position pos = block_at(x, y, z);
     const int cur = arr->content[pos.index];
     const int id = static_cast<int16_t>(ore_id);
     if (!ore_may_replace(cur, id, opt->set)) {
-        return;
+        return false;
     }
     arr->content[pos.index] = static_cast<unsigned char>(id & 0xFF);
     if (opt->set & OPT_VERY_VERBOSE) {
@@ -83,4 +83,5 @@ void update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z,
             byte = static_cast<unsigned char>((byte & 0xF0u) | value);
         }
     }
+    return true;
 }

@@ -31,7 +31,8 @@ struct chunk_pipeline::unit_job {
     std::mutex m;
     std::vector<job *> jobs;
     size_t next_accept = 0;
-    bool committed = false; // under the pool's lock
+    std::vector<size_t> accepted_ok; // chunks whose new content the unit holds
+    bool committed = false;          // under the pool's lock
     chunk_status commit_status = chunk_status::ok;
 };
 
@@ -184,6 +185,9 @@ bool chunk_pipeline::run(world_format &format) {
         switch (format.next(unit, *this)) {
         case world_format::step::unit:
             hand_over(std::move(unit));
+            if (stopped_) {
+                return false;
+            }
             break;
         case world_format::step::end:
             return true;
@@ -275,9 +279,13 @@ void chunk_pipeline::chunk_finished(job *j) {
         j->ready = true;
         while (u->next_accept < u->jobs.size() && u->jobs[u->next_accept]->ready) {
             job *k = u->jobs[u->next_accept++];
-            const chunk_status st = u->unit->accept(k->index, std::move(k->bytes));
+            const chunk_status st =
+                u->unit->accept(k->index, config_.dry ? nbt::buffer() : std::move(k->bytes));
             if (k->status == chunk_status::ok) {
                 k->status = st;
+            }
+            if (k->status == chunk_status::ok) {
+                u->accepted_ok.push_back(k->index);
             }
             accepted.push_back(k);
         }
@@ -301,7 +309,8 @@ void chunk_pipeline::chunk_finished(job *j) {
 
 void chunk_pipeline::commit(unit_job *u) {
     if (config_.group == 0 || !u->unit->groupable()) {
-        unit_committed(u, u->unit->commit(config_.durability));
+        unit_committed(u, gate(u) == commit_gate::go ? u->unit->commit(config_.durability)
+                                                     : chunk_status::write_failed);
         return;
     }
     const chunk_status st = u->unit->stage();
@@ -342,10 +351,26 @@ void chunk_pipeline::flush_group() {
     for (unit_job *u : units) {
         chunk_status st = synced ? chunk_status::ok : u->unit->sync_staged(config_.durability);
         if (st == chunk_status::ok) {
-            st = u->unit->publish(in_place);
+            st = gate(u) == commit_gate::go ? u->unit->publish(in_place)
+                                            : chunk_status::write_failed;
         }
         unit_committed(u, st);
     }
+}
+
+// The run's own checks just before a unit's new content takes its place
+// (the session lock, backups, the record): they may refuse the unit or stop
+// every commit after it.
+commit_gate chunk_pipeline::gate(unit_job *u) {
+    commit_gate gate = stopped_ ? commit_gate::stop : commit_gate::go;
+    if (gate == commit_gate::go && config_.before_commit) {
+        // Every chunk is accepted by now; the unit's earlier jobs may be gone.
+        gate = config_.before_commit(*u->unit, u->accepted_ok);
+        if (gate == commit_gate::stop) {
+            stopped_ = true;
+        }
+    }
+    return gate;
 }
 
 void chunk_pipeline::unit_committed(unit_job *u, chunk_status st) {

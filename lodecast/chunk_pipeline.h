@@ -17,11 +17,13 @@
 
 #include "lodecast/world_format.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // What a run does with each chunk; called on the walk's thread.
 class chunk_handler {
@@ -40,6 +42,13 @@ class chunk_handler {
     virtual void unit_done(const world_unit &unit, chunk_status status) = 0;
 };
 
+// What a before_commit hook decides about a unit.
+enum class commit_gate {
+    go,     // commit it
+    refuse, // keep its old content (write_failed); the run goes on
+    stop,   // keep it and every unit not yet committed; the walk ends
+};
+
 struct pipeline_config {
     int threads = 1;             // below 2: every step in place, no worker
     bool stream_process = false; // print the ordered stage's lines as they come
@@ -49,6 +58,12 @@ struct pipeline_config {
     // many: staged, made durable by one sync of the world's file system,
     // then put in place (0: each unit alone).
     size_t group = 0;
+    // Dry: chunks are loaded, processed and encoded, but nothing is given to
+    // the units, so no unit changes or is committed.
+    bool dry = false;
+    // Runs on the disk worker just before each commit, with the chunks
+    // whose new content the unit holds; none: every unit is committed.
+    std::function<commit_gate(const world_unit &, const std::vector<size_t> &)> before_commit;
 };
 
 class chunk_pipeline : public walk_hooks {
@@ -60,8 +75,10 @@ class chunk_pipeline : public walk_hooks {
     chunk_pipeline &operator=(const chunk_pipeline &) = delete;
 
     // Runs the walk of format to its end or its stop, handing over every
-    // unit. false when the walk stopped.
+    // unit. false when the walk stopped, or a before_commit hook did.
     bool run(world_format &format);
+    // Whether a before_commit hook stopped the run.
+    bool stopped() const { return stopped_; }
 
     // Waits until every chunk handed over has retired, then, if any unit
     // was committed since the last finish(), syncs the world's file system
@@ -91,6 +108,7 @@ class chunk_pipeline : public walk_hooks {
     void process(job *j);
     void chunk_finished(job *j);
     void commit(unit_job *u);
+    commit_gate gate(unit_job *u);
     void flush_group();
     void unit_committed(unit_job *u, chunk_status st);
     void sync_written();
@@ -106,6 +124,7 @@ class chunk_pipeline : public walk_hooks {
     std::mutex written_m_;
     std::map<std::string, dev_t> written_folders_;
     bool written_any_ = false;
+    std::atomic<bool> stopped_{false};
 };
 
 #endif

@@ -35,7 +35,8 @@ void report_chunk_status(chunk_status status, const char *file) {
     }
 }
 
-chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
+chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
+                           placement_count *placed) {
     nbt_byte_array *arr = chunk_blocks(nf->root);
     if (arr == nullptr || !tag_types_known(nf->root)) {
         return chunk_status::invalid;
@@ -64,7 +65,7 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt) {
         if (trace) {
             out_printf("Generating round %d...\n", i);
         }
-        gen_ore(arr, dat, ore_id, opt);
+        gen_ore(arr, dat, ore_id, opt, placed);
     }
     return chunk_status::ok;
 }

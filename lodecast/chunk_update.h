@@ -5,6 +5,7 @@
 #define LODECAST_CHUNK_UPDATE_H
 
 #include "lodecast/options.h"
+#include "lodecast/vein.h"
 #include "lodecast/world_format.h"
 #include "nbt/nbt.h"
 
@@ -16,8 +17,10 @@ void report_chunk_status(chunk_status status, const char *file);
 
 // Validate the tree, then give it opt->rounds veins of ore_id, printing the
 // very verbose trace. invalid leaves the tree unchanged. Draws from the
-// run's one random sequence, so chunks go through it in walk order.
-chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt);
+// run's one random sequence, so chunks go through it in walk order. The
+// blocks that became ore are added to *placed when given.
+chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
+                           placement_count *placed = nullptr);
 
 // Read file, give it opt->rounds veins of ore_id and write it back. 0 when
 // the chunk was updated, 1 when it was left alone (a message says why).

@@ -96,6 +96,11 @@ constexpr option_entry option_table[] = {
      }},
     {"-seed", OPT_SEED, 1, [](char **v, options *o) { read_unsigned(v[0], &o->seed); }},
     {"-dim", OPT_DIMENSION, 1, [](char **v, options *o) { read_signed(v[0], &o->dimension); }},
+    {"-record", OPT_RECORD, 0, read_none},
+    {"-record-adopt", OPT_RECORD | OPT_ADOPT_RECORD, 0, read_none},
+    {"-backup", OPT_BACKUP, 1, [](char **v, options *o) { o->backup_dir = v[0]; }},
+    {"-n", OPT_DRY_RUN, 0, read_none},
+    {"-map", OPT_MAP, 1, [](char **v, options *o) { o->map_path = v[0]; }},
 };
 
 } // namespace
@@ -120,6 +125,12 @@ const char lodecast_help[] =
     "  -j <n>            threads (default: one per core)\n"
     "  -seed <n>         fixed seed for a reproducible run\n"
     "  -dim <n>          the dimension folder DIM<n> (-1: the nether) instead of the main one\n"
+    "  -record           skip chunks that already got this ore with these settings, and\n"
+    "                    record the chunks given it (<dir>/lodecast-data/record)\n"
+    "  -record-adopt     as -record, taking over a record written for another world\n"
+    "  -backup <dir>     keep every replaced file under <dir> (lodecast-restore puts it back)\n"
+    "  -n                dry run: write nothing, report what the run would add\n"
+    "  -map <file.svg>   with -n: draw a map of what the run would add per chunk\n"
     "  --help, --version this text, the version\n"
     "Run without arguments for the full usage text; see lodecast(1).\n";
 

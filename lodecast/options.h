@@ -2,6 +2,8 @@
 #ifndef LODECAST_OPTIONS_H
 #define LODECAST_OPTIONS_H
 
+#include "lodecast/ore_table.h"
+
 #include <cstdint>
 
 // Bits of options::set: which options the command line gave.
@@ -24,6 +26,13 @@ enum : uint32_t {
     OPT_THREADS = 0x8000,
     OPT_SEED = 0x10000,
     OPT_DIMENSION = 0x20000,
+    // Living worlds: the record of chunks given ore (and taking over one
+    // of another world), backups, the dry run and its map.
+    OPT_RECORD = 0x40000,
+    OPT_ADOPT_RECORD = 0x80000,
+    OPT_BACKUP = 0x100000,
+    OPT_DRY_RUN = 0x200000,
+    OPT_MAP = 0x400000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -47,23 +56,10 @@ struct options {
     uint32_t seed;
     // The dimension folder DIM<n> (-dim) instead of the world's main one.
     int32_t dimension;
+    // -backup's folder and -map's file (argv's own strings; null: missing).
+    const char *backup_dir;
+    const char *map_path;
 };
-
-struct ore_record {
-    const char *name;
-    int16_t block_id;
-    int16_t rounds;
-    int16_t min_depth;
-    int16_t max_depth;
-    int16_t size;
-};
-
-// The ores the tool knows by name, with their defaults: the one table the
-// tool, the census and the usage text go by.
-extern const ore_record ore_list[6];
-
-// The row of ore_list for block id, or null.
-const ore_record *find_ore(int block_id);
 
 // Fill rounds, min_depth, max_depth and size from the row of ore_list whose
 // block id equals ore_id, for every field whose option was not given.

@@ -40,7 +40,8 @@ int32_t block_coord(double v, int32_t top) {
 
 } // namespace
 
-void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt) {
+void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt,
+             placement_count *placed) {
     // The vein works on 16-bit copies; the command line and the ore table
     // always give values that fit.
     const auto ore_min = static_cast<int16_t>(opt->min_depth);
@@ -89,6 +90,12 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         return; // no steps; the advances would be 0/0 or meaningless
     }
     const double fuzz = 0.25;
+    const auto place = [&](int32_t x, int32_t y, int32_t z) {
+        if (update_block(arr, dat, x, y, z, id, opt) && placed != nullptr) {
+            ++placed->total;
+            ++placed->per_y[static_cast<size_t>(y)];
+        }
+    };
     const float x_step = static_cast<float>(static_cast<double>(x_len) / sample_size);
     const float y_step = static_cast<float>(static_cast<double>(y_len) / sample_size);
     const float z_step = static_cast<float>(static_cast<double>(z_len) / sample_size);
@@ -105,13 +112,13 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         const int32_t typ = block_coord(dy + fuzz, 127);
         const int32_t tzp = block_coord(dz + fuzz, 15);
 
-        update_block(arr, dat, tx, ty, tz, id, opt);
-        update_block(arr, dat, txp, ty, tz, id, opt);
-        update_block(arr, dat, tx, typ, tz, id, opt);
-        update_block(arr, dat, tx, ty, tzp, id, opt);
-        update_block(arr, dat, txp, typ, tz, id, opt);
-        update_block(arr, dat, tx, typ, tzp, id, opt);
-        update_block(arr, dat, txp, ty, tzp, id, opt);
-        update_block(arr, dat, txp, typ, tzp, id, opt);
+        place(tx, ty, tz);
+        place(txp, ty, tz);
+        place(tx, typ, tz);
+        place(tx, ty, tzp);
+        place(txp, typ, tz);
+        place(tx, typ, tzp);
+        place(txp, ty, tzp);
+        place(txp, typ, tzp);
     }
 }

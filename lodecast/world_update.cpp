@@ -2,6 +2,7 @@
 
 #include "lodecast/chunk_pipeline.h"
 #include "lodecast/chunk_update.h"
+#include "lodecast/living_world.h"
 #include "lodecast/output.h"
 #include "lodecast/progress_line.h"
 #include "lodecast/world_kind.h"
@@ -34,27 +35,35 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt, progress_line *progress)
-        : ore_id_(ore_id), opt_(opt), progress_(progress) {}
+    update_handler(int16_t ore_id, const options *opt, living_world &living,
+                   progress_line *progress)
+        : ore_id_(ore_id), opt_(opt), living_(living), progress_(progress) {}
 
     bool select(const world_unit &unit, size_t i) override {
-        return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_);
+        return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
+               !living_.recorded(unit, i);
     }
     void begin(const world_unit &unit, size_t i) override {
         if (verbose()) {
             out_printf("Updating chunk %s...\n", shown(unit.label(i)).c_str());
         }
     }
-    chunk_status process(nbt_file *doc, const world_unit &, size_t) override {
-        return process_chunk(doc, ore_id_, opt_);
+    chunk_status process(nbt_file *doc, const world_unit &unit, size_t i) override {
+        placement_count placed;
+        const chunk_status status = process_chunk(doc, ore_id_, opt_, &placed);
+        living_.processed(unit, i, placed);
+        return status;
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
+        living_.retired(unit, i, status);
         failed(unit, i, status);
         ++done_;
         show_progress(status);
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
-        failed(unit, world_unit::whole_unit, status);
+        if (!living_.unit_done(unit, status)) {
+            failed(unit, world_unit::whole_unit, status);
+        }
         if (status == chunk_status::ok && unit.owner_changed() && !owner_said_) {
             // Only root can give a file away; said once, not for every file.
             owner_said_ = true;
@@ -86,6 +95,7 @@ class update_handler : public chunk_handler {
 
     int16_t ore_id_;
     const options *opt_;
+    living_world &living_;
     bool owner_said_ = false;
     progress_line *progress_;
     uint64_t done_ = 0;
@@ -127,6 +137,10 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
+    living_world living(path, ore_id, opt);
+    if (!living.start(durability)) {
+        return 1;
+    }
     // A status line only where someone watches it and no chunk lines scroll
     // by; it steps aside for every message, so the messages read as without it.
     std::optional<progress_line> progress;
@@ -138,18 +152,20 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, progress ? &*progress : nullptr);
+    update_handler handler(ore_id, opt, living, progress ? &*progress : nullptr);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;
     config.durability = durability;
     config.world = path;
     config.group = commit_group;
+    living.configure(config);
     chunk_pipeline pipeline(handler, config);
-    if (!pipeline.run(*format)) {
-        return 1; // the walk printed why, after every chunk before it
-    }
+    const bool walked = pipeline.run(*format); // a stopped walk printed why
     pipeline.finish();
-    out_printf("World updated\n");
+    if (!living.finish() || !walked) {
+        return 1;
+    }
+    out_printf(living.dry() ? "Dry run finished - nothing written\n" : "World updated\n");
     return 0;
 }

@@ -5,7 +5,15 @@ _lodecast() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     case $prev in
-    -r | -mn | -mx | -s | -d | -mb | -ma | -j | -seed) return ;; # a number
+    -r | -mn | -mx | -s | -d | -mb | -ma | -j | -seed | -dim) return ;; # a number
+    -backup)
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        return
+        ;;
+    -map)
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
     esac
     # -bb takes four numbers.
     local i
@@ -26,7 +34,7 @@ _lodecast() {
         ;;
     *)
         mapfile -t COMPREPLY < <(compgen -W '-r -mn -mx -s -d -oo -ob -oa -mb -ma -bb
-            -v -vv -j -seed' -- "$cur")
+            -v -vv -j -seed -dim -record -record-adopt -backup -n -map' -- "$cur")
         ;;
     esac
 }
@@ -35,13 +43,13 @@ _lodecast_census() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     case $prev in
-    -csv | -svg)
+    -csv | -svg | -map)
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-csv -svg --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-csv -svg -map --help --version' -- "$cur")
     elif ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
     else
@@ -64,3 +72,4 @@ complete -F _lodecast -o filenames lodecast
 complete -F _lodecast_census -o filenames lodecast-census
 complete -F _lodecast_mkworld -o filenames lodecast-mkworld
 complete -f nbtdump
+complete -d lodecast-restore

@@ -9,7 +9,7 @@ trap 'rm -rf "$root"' EXIT
 fail() { echo "install tree: $*" >&2 && exit 1; }
 
 cmake --install "$build" --prefix "$root" >/dev/null
-for p in lodecast lodecast-census lodecast-mkworld nbtdump; do
+for p in lodecast lodecast-census lodecast-mkworld nbtdump lodecast-restore; do
     [ -x "$root/bin/$p" ] && [ -f "$root/share/bash-completion/completions/$p" ] || fail "$p"
     gzip -t "$root/share/man/man1/$p.1.gz" || fail "no page $p.1.gz"
 done

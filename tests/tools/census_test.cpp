@@ -9,6 +9,7 @@
 #include "tools/lodecast-census/census_args.h"
 #include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
+#include "tools/lodecast-census/chunk_map.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -521,6 +523,33 @@ TEST(CensusChart, EscapesWhatXmlGivesMeaningTo) {
 // ---- the program ----------------------------------------------------------
 
 #ifdef LODECAST_CENSUS_EXE
+
+TEST(CensusMap, OneCellPerChunkShadedByItsCountAndTheUnreadableMarked) {
+    test_world w;
+    const census c = count_world(w.path, {coal});
+    std::map<std::string, std::string> cells; // title -> class
+    std::set<std::string> fills;              // the cells' shades
+    const std::vector<xml_element> doc = parse_xml(render_chunk_map(c.cells, "<w>", "Coal"));
+    for (const xml_element &e : doc) {
+        if (e.name == "rect" && e.attrs.count("class") != 0) {
+            ASSERT_EQ(e.children.size(), 1u);
+            cells[doc[e.children[0]].text] = e.attrs.at("class");
+            fills.insert(e.attrs.at("fill"));
+        }
+    }
+    const std::string bad = "chunk unreadable";
+    EXPECT_EQ(cells, (std::map<std::string, std::string>{{"chunk 0, 0: 3", "chunk"},
+                                                         {"chunk 1, 35: 1", "chunk"},
+                                                         {"chunk 2, 35: 0", "chunk"},
+                                                         {"chunk 5, 5: could not be read", bad},
+                                                         {"chunk 6, 6: could not be read", bad},
+                                                         {"chunk 7, 7: could not be read", bad},
+                                                         {"chunk 8, 8: could not be read", bad}}));
+    EXPECT_EQ(fills.size(), 4u); // three counts, and the hatching
+    EXPECT_TRUE(std::any_of(doc.begin(), doc.end(), [](const xml_element &e) {
+        return e.name == "text" && e.text == "<w>"; // the title, escaped and read back
+    }));
+}
 
 TEST(CensusProgram, ReportsFilesAndSkippedChunksWithoutTouchingTheWorld) {
     test_world w;

@@ -1,6 +1,6 @@
 #include "tools/lodecast-census/census.h"
 
-#include "lodecast/options.h"
+#include "lodecast/ore_table.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,6 +3,7 @@
 #define LODECAST_CENSUS_CENSUS_H
 
 #include "lodecast/block.h"
+#include "tools/lodecast-census/chunk_map.h"
 
 #include <array>
 #include <cstdint>
@@ -32,6 +33,7 @@ struct census {
     uint64_t chunks_counted = 0;
     std::vector<skipped_chunk> skipped;    // unreadable or invalid chunks
     std::vector<std::string> skipped_dirs; // sub-directories that failed
+    std::vector<map_cell> cells;           // per chunk: the chosen ids' blocks
 };
 
 // The ids counted when the user names none: the six ores the tool knows.

@@ -6,13 +6,15 @@
 #include <iterator>
 
 const char census_usage[] =
-    "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>]\n"
+    "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]\n"
     "Counts ore blocks in every chunk of a world, by height; never changes the world.\n"
     "  ore          a block id 0..255 or a name: coal, iron, gold, redstone, diamond,\n"
     "               lapis (default: all six)\n"
     "  -csv <file>  write the count at each height as CSV: a header \"y,<ore>,...\",\n"
     "               then one line per height 0..127\n"
     "  -svg <file>  write a chart of the counts by height, to open in a browser\n"
+    "  -map <file>  write a top-down map (SVG): one cell per chunk, shaded by its\n"
+    "               count of the chosen ores; chunks that cannot be read hatched red\n"
     "Exit status: 0 when the world was walked (chunks that cannot be read are\n"
     "listed and skipped), 1 on a usage error, a world directory that cannot be\n"
     "opened or an output file that cannot be written.\n";
@@ -26,12 +28,13 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
             args.help = true;
             return true;
         }
-        if (std::strcmp(a, "-csv") == 0 || std::strcmp(a, "-svg") == 0) {
+        if (std::strcmp(a, "-csv") == 0 || std::strcmp(a, "-svg") == 0 ||
+            std::strcmp(a, "-map") == 0) {
             if (i + 1 >= argc) {
                 error = std::string("option ") + a + " needs a file name";
                 return false;
             }
-            (a[1] == 'c' ? args.csv_path : args.svg_path) = argv[++i];
+            (a[1] == 'c' ? args.csv_path : a[1] == 's' ? args.svg_path : args.map_path) = argv[++i];
             continue;
         }
         if (!have_world) {

@@ -10,12 +10,13 @@ struct census_args {
     std::vector<int> ids; // as given; the default ores when none was
     std::string csv_path; // empty: no CSV file
     std::string svg_path; // empty: no chart
+    std::string map_path; // empty: no map
     bool help = false;
 };
 
 extern const char census_usage[];
 
-// Read "<world dir> [ore...] [-csv <file>] [-svg <file>]" (options may
+// Read "<world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]" (options may
 // stand anywhere after the program name; "-h" or "--help" asks for the
 // usage text). true when args was filled; false with a one-line reason in
 // error otherwise.

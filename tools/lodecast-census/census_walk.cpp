@@ -77,6 +77,11 @@ bool census_world(const std::string &path, census &c, std::string &error,
         for (size_t i = 0; i < unit->chunk_count(); ++i) {
             nbt::document doc;
             const chunk_status st = unit->load(i, doc, io);
+            const size_t skipped = c.skipped.size();
+            uint64_t before = 0;
+            for (const ore_tally &t : c.ores) {
+                before += t.total;
+            }
             if (st != chunk_status::ok) {
                 c.skipped.push_back({unit->describe(i), load_failure(*unit, i, st)});
             } else if (const char *why = shape_problem(doc->root)) {
@@ -84,6 +89,12 @@ bool census_world(const std::string &path, census &c, std::string &error,
             } else {
                 count_blocks(chunk_blocks(doc->root)->content, c);
             }
+            map_cell cell{unit->meta(i).x, unit->meta(i).z, 0, c.skipped.size() != skipped};
+            for (const ore_tally &t : c.ores) {
+                cell.count += t.total;
+            }
+            cell.count -= before;
+            c.cells.push_back(cell);
             if (progress) {
                 progress(c);
             }

@@ -6,6 +6,7 @@
 #include "tools/lodecast-census/census_args.h"
 #include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
+#include "tools/lodecast-census/chunk_map.h"
 
 #include "lodecast/progress_line.h"
 #include "lodecast/std_fds.h"
@@ -34,6 +35,14 @@ bool write_text(const std::string &path, const std::string &text) {
     }
     // Close here so that an error while flushing is seen.
     return std::fclose(f.release()) == 0;
+}
+
+std::string census_map(const census &c, const std::string &world) {
+    std::string names;
+    for (const ore_tally &t : c.ores) {
+        names += (names.empty() ? "" : ", ") + t.name;
+    }
+    return render_chunk_map(c.cells, "Ore per chunk in " + world, names + " blocks per chunk");
 }
 
 uint64_t chunks_seen(const census &c) {
@@ -99,7 +108,8 @@ int main(int argc, char **argv) {
     }
     const std::pair<const std::string &, std::string> outputs[] = {
         {args.csv_path, args.csv_path.empty() ? "" : render_csv(c)},
-        {args.svg_path, args.svg_path.empty() ? "" : render_svg(c, args.world)}};
+        {args.svg_path, args.svg_path.empty() ? "" : render_svg(c, args.world)},
+        {args.map_path, args.map_path.empty() ? "" : census_map(c, args.world)}};
     for (const auto &[path, text] : outputs) {
         if (!path.empty() && !write_text(path, text)) {
             std::fprintf(stderr, "lodecast-census: cannot write %s: %s\n", path.c_str(),
