@@ -73,6 +73,8 @@ add_custom_target(man_pages ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES lodecast/profiles/default-generation
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lodecast/profiles)
 
 # bash-completion loads a command's completion from a file of its name.
 foreach(program lodecast lodecast-census lodecast-mkworld nbtdump lodecast-restore)

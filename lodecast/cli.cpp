@@ -116,6 +116,8 @@ const char lodecast_help[] =
     "Adds ore veins to every chunk of a world: chunk files (<dir>/<a>/<b>/c.<x>.<z>.dat)\n"
     "or region files (<dir>/region/r.<x>.<z>.mcr).\n"
     "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
+    "Several ores in one pass: a list (16,15,Gold) or @<profile> (one ore and its options\n"
+    "a line; see share/lodecast/profiles/default-generation) instead of <ore_id>\n"
     "  -r <num>          veins per chunk        -s <num>   vein size (0-63)\n"
     "  -mn/-mx <num>     lowest/highest height (0-127)\n"
     "  -d <num>          data value (0-15)      -oo/-ob/-oa  replace ores/blocks/all\n"

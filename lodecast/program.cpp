@@ -3,6 +3,7 @@
 #include "lodecast/cli.h"
 #include "lodecast/number.h"
 #include "lodecast/options.h"
+#include "lodecast/ore_plan.h"
 #include "lodecast/output.h"
 #include "lodecast/random.h"
 #include "lodecast/world_update.h"
@@ -10,6 +11,32 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+
+namespace {
+
+// Several ores in one pass: a list of ores or a profile as the ore argument.
+int run_ore_plan(int argc, char **argv, options opt) {
+    parse_options(argc, argv, &opt);
+    if (opt.set & OPT_SEED) {
+        ore_srand(opt.seed);
+    }
+    std::vector<ore_pass> passes;
+    std::string error;
+    if (!read_ore_plan(argv[2], opt, passes, error)) {
+        out_printf("%s\n", shown(error).c_str());
+        return 1;
+    }
+    if ((opt.set & OPT_RECORD) && passes.size() > 1) {
+        // The record says which ore a chunk has; a chunk with some of a
+        // run's ores but not others would have to be split up.
+        out_printf("-record takes one ore per run - nothing changed\n");
+        return 1;
+    }
+    const std::vector<ore_pass> also(passes.begin() + 1, passes.end());
+    return update_world(argv[1], passes[0].ore_id, &passes[0].opt, run_durability(), also);
+}
+
+} // namespace
 
 int run_lodecast(int argc, char **argv) {
     // The whole record is cleared, not only set: the walk reads only fields
@@ -28,6 +55,9 @@ int run_lodecast(int argc, char **argv) {
     if (argc < 3) {
         print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "lodecast");
         return 1;
+    }
+    if (is_ore_plan(argv[2])) {
+        return run_ore_plan(argc, argv, opt);
     }
     if (!parse_decimal(argv[2], &ore_id)) {
         out_printf("Ore ID has to be a number\n");

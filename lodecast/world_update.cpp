@@ -35,9 +35,9 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt, living_world &living,
-                   progress_line *progress)
-        : ore_id_(ore_id), opt_(opt), living_(living), progress_(progress) {}
+    update_handler(int16_t ore_id, const options *opt, const std::vector<ore_pass> &also,
+                   living_world &living, progress_line *progress)
+        : ore_id_(ore_id), opt_(opt), also_(also), living_(living), progress_(progress) {}
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
@@ -50,7 +50,11 @@ class update_handler : public chunk_handler {
     }
     chunk_status process(nbt_file *doc, const world_unit &unit, size_t i) override {
         placement_count placed;
-        const chunk_status status = process_chunk(doc, ore_id_, opt_, &placed);
+        chunk_status status = process_chunk(doc, ore_id_, opt_, &placed);
+        // Further ores in the same chunk, each after the one before it.
+        for (size_t k = 0; k < also_.size() && status == chunk_status::ok; ++k) {
+            status = process_chunk(doc, also_[k].ore_id, &also_[k].opt, &placed);
+        }
         living_.processed(unit, i, placed);
         return status;
     }
@@ -95,6 +99,7 @@ class update_handler : public chunk_handler {
 
     int16_t ore_id_;
     const options *opt_;
+    const std::vector<ore_pass> &also_;
     living_world &living_;
     bool owner_said_ = false;
     progress_line *progress_;
@@ -119,7 +124,7 @@ nbt_durability run_durability() {
 }
 
 int update_world(const char *path, int16_t ore_id, const options *opt,
-                 const nbt_durability &durability) {
+                 const nbt_durability &durability, const std::vector<ore_pass> &also) {
     out_printf("Processing...\n");
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
@@ -152,7 +157,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, living, progress ? &*progress : nullptr);
+    update_handler handler(ore_id, opt, also, living, progress ? &*progress : nullptr);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;

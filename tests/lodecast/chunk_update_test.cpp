@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -379,6 +380,28 @@ TEST(ChunkStages, FailureMessages) {
                                    "nbt_parse(): Failed - RAM?\n"
                                    "File \"a/b.dat\" is not a valid chunk\n"
                                    "nbt_write(): Failed - chunk left unchanged\n");
+}
+
+TEST(ChunkStages, SeveralOresInOnePassAreEachOreInTurnFromOneSequence) {
+    // "21,16" with a seed: each chunk gets Lapis's veins, then Coal's, from
+    // the one generator, as the processing stage run twice in a row would.
+    TempDir dir;
+    const std::string path = dir.file("w/0/0/c.0.0.dat");
+    std::filesystem::create_directories(dir.file("w/0/0"));
+    write_gzip_file(path, make_chunk_document(0, 0));
+    nbt::document expected = nbt::make_document();
+    ASSERT_EQ(nbt_parse(expected.get(), path.c_str()), NBT_OK);
+    ore_srand(5);
+    for (const int ore : {21, 16}) {
+        options opt{};
+        apply_ore_defaults(ore, &opt);
+        ASSERT_EQ(process_chunk(expected.get(), static_cast<int16_t>(ore), &opt), chunk_status::ok);
+    }
+    const RunResult r = run_program(LODECAST_EXE, {dir.file("w"), "21,16", "-seed", "5", "-v"});
+    EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\nWorld updated\n");
+    nbt::buffer want;
+    ASSERT_GT(nbt_encode(expected.get(), NBT_UNCOMPRESSED, want.get(), nullptr), 0);
+    EXPECT_TRUE(gunzip_file(path) == Bytes(want.data(), want.data() + want.size()));
 }
 
 } // namespace

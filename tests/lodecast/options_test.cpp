@@ -1,5 +1,9 @@
 // Ore defaults applied over what the command line gave.
 #include "lodecast/options.h"
+#include "lodecast/ore_plan.h"
+#include "support/temp_dir.h"
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +108,38 @@ TEST(ApplyOreDefaults, OtherFieldsUntouched) {
     EXPECT_EQ(opt.x2, 5);
     EXPECT_EQ(opt.y2, 6);
     EXPECT_EQ(opt.data, 7);
+}
+
+TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
+    TempDir dir;
+    std::ofstream(dir.file("p")) << "# dirt first\n3 -r 20 -mx 127 -s 32\n\nlapis -s 6 # smaller\n";
+    std::ofstream(dir.file("bad")) << "Coal\n16 -j 4\n";
+    options base{};
+    base.set = OPT_VERBOSE | OPT_ROUNDS;
+    base.rounds = 2; // -r 2 on the command line
+    struct Case {
+        std::string arg;
+        std::vector<std::pair<int, four>> want; // empty: refused
+        std::string error;
+    } cases[] = {
+        {"16,Gold", {{16, {2, 0, 128, 16}}, {14, {2, 0, 32, 8}}}, ""},
+        {"@" + dir.file("p"), {{3, {20, 0, 127, 32}}, {21, {2, 0, 32, 6}}}, ""},
+        {"16,mithril", {}, "not an ore id or name: mithril"},
+        {"@" + dir.file("bad"), {}, dir.file("bad") + " line 2: only -r -mn -mx"},
+        {"@" + dir.file("none"), {}, "cannot read the profile " + dir.file("none")},
+    };
+    for (const Case &c : cases) {
+        std::vector<ore_pass> passes;
+        std::string error;
+        EXPECT_EQ(read_ore_plan(c.arg, base, passes, error), c.want.size() > 0) << c.arg;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        ASSERT_EQ(passes.size(), c.want.empty() ? passes.size() : c.want.size()) << c.arg;
+        for (size_t i = 0; i < c.want.size(); ++i) {
+            EXPECT_EQ(passes[i].ore_id, c.want[i].first) << c.arg;
+            EXPECT_EQ(fields(passes[i].opt), c.want[i].second) << c.arg << " ore " << i;
+            EXPECT_TRUE(passes[i].opt.set & OPT_VERBOSE); // the run's options stay
+        }
+    }
 }
 
 } // namespace
