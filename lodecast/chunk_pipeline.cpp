@@ -158,7 +158,17 @@ struct chunk_pipeline::pool {
     std::deque<std::unique_ptr<job>> window;
     std::deque<std::unique_ptr<unit_job>> units;
     size_t next_process = 0;
-    size_t cap = 1;
+    size_t cap = 1;      // chunks in the window
+    size_t work_cap = 1; // of them, chunks still holding a tree or bytes
+
+    // Whether the walk may hand over one more chunk (under m).
+    bool room() const {
+        size_t working = 0;
+        for (const auto &j : window) {
+            working += j->at != stage::done ? 1 : 0;
+        }
+        return window.size() < cap && working < work_cap;
+    }
 };
 
 chunk_pipeline::chunk_pipeline(chunk_handler &handler, pipeline_config config)
@@ -166,7 +176,10 @@ chunk_pipeline::chunk_pipeline(chunk_handler &handler, pipeline_config config)
     if (config_.threads >= 2) {
         pool_->start(config_.threads);
     }
-    // A group fills with chunks that have finished all but their rename.
+    // A group fills with chunks that have finished all but their rename;
+    // those hold no tree and no bytes, so only the others are bounded by
+    // what the workers can keep busy with.
+    pool_->work_cap = pool_->cap;
     pool_->cap += config_.group;
 }
 
@@ -216,8 +229,14 @@ void chunk_pipeline::hand_over(std::unique_ptr<world_unit> unit) {
         pool_->units.push_back(std::move(owned));
     }
     for (size_t k = 0; k < selected.size(); ++k) {
-        while (pool_->window.size() >= pool_->cap) {
-            pump(true);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(pool_->m);
+                if (pool_->room()) {
+                    break;
+                }
+            }
+            pump(true, true);
         }
         auto j = std::make_unique<job>();
         j->unit = u;
@@ -410,7 +429,7 @@ void chunk_pipeline::process(job *j) {
     chunk_finished(j);
 }
 
-void chunk_pipeline::pump(bool wait) {
+void chunk_pipeline::pump(bool wait, bool for_room) {
     pool &p = *pool_;
     std::unique_lock<std::mutex> lock(p.m);
     for (;;) {
@@ -448,7 +467,7 @@ void chunk_pipeline::pump(bool wait) {
             }
             progress = true;
         }
-        if (progress || !wait) {
+        if (progress || !wait || (for_room && p.room())) {
             return;
         }
         // Nothing can move on: a group waiting to fill is flushed now.

@@ -104,7 +104,10 @@ class chunk_pipeline : public walk_hooks {
     void run_task(const task &t, chunk_io &io);
     void hand_over(std::unique_ptr<world_unit> unit);
     void drain();
-    void pump(bool wait);
+    // Runs the ordered stage and retires what it can; with wait, blocks
+    // until something moved on (or, for_room, until another chunk may be
+    // handed over).
+    void pump(bool wait, bool for_room = false);
     void process(job *j);
     void chunk_finished(job *j);
     void commit(unit_job *u);
