@@ -53,19 +53,12 @@ void read_bbox(char **vals, options *opt) {
     }
 }
 
-// The remainders truncate and keep the sign: -mn -130 gives -2.
+// The remainders truncate and keep the sign: -mn -130 gives -2 (heights
+// are reduced once every entry has been read).
 constexpr option_entry option_table[] = {
     {"-r", OPT_ROUNDS, 1, [](char **v, options *o) { read_signed(v[0], &o->rounds); }},
-    {"-mn", OPT_MIN_DEPTH, 1,
-     [](char **v, options *o) {
-         read_signed(v[0], &o->min_depth);
-         o->min_depth %= 128;
-     }},
-    {"-mx", OPT_MAX_DEPTH, 1,
-     [](char **v, options *o) {
-         read_signed(v[0], &o->max_depth);
-         o->max_depth %= 128;
-     }},
+    {"-mn", OPT_MIN_DEPTH, 1, [](char **v, options *o) { read_signed(v[0], &o->min_depth); }},
+    {"-mx", OPT_MAX_DEPTH, 1, [](char **v, options *o) { read_signed(v[0], &o->max_depth); }},
     {"-s", OPT_SIZE, 1,
      [](char **v, options *o) {
          read_signed(v[0], &o->size);
@@ -153,7 +146,7 @@ void print_usage(const char *name) {
     out_printf("    -vv         : Very verbose output\n");
 }
 
-void parse_options(int argc, char **argv, options *opt) {
+void parse_options(int argc, char **argv, options *opt, int32_t heights) {
     opt->rounds = 0;
     opt->min_depth = 0;
     opt->max_depth = 0;
@@ -173,4 +166,6 @@ void parse_options(int argc, char **argv, options *opt) {
             }
         }
     }
+    opt->min_depth %= heights;
+    opt->max_depth %= heights;
 }

@@ -41,6 +41,11 @@ int32_t block_coord(double v, int32_t top) {
 } // namespace
 
 void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt) {
+    flat_grid grid(arr, dat);
+    gen_ore(grid, ore_id, opt);
+}
+
+void gen_ore(block_grid &grid, int ore_id, const options *opt) {
     // The vein works on 16-bit copies; the command line and the ore table
     // always give values that fit.
     const auto ore_min = static_cast<int16_t>(opt->min_depth);
@@ -89,6 +94,7 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         return; // no steps; the advances would be 0/0 or meaningless
     }
     const double fuzz = 0.25;
+    const int32_t top = grid.top();
     const float x_step = static_cast<float>(static_cast<double>(x_len) / sample_size);
     const float y_step = static_cast<float>(static_cast<double>(y_len) / sample_size);
     const float z_step = static_cast<float>(static_cast<double>(z_len) / sample_size);
@@ -99,19 +105,19 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         const double dy = i * static_cast<double>(y_step) + ypos;
         const double dz = i * static_cast<double>(z_step) + zpos;
         const int32_t tx = block_coord(dx, 15);
-        const int32_t ty = block_coord(dy, 127);
+        const int32_t ty = block_coord(dy, top);
         const int32_t tz = block_coord(dz, 15);
         const int32_t txp = block_coord(dx + fuzz, 15);
-        const int32_t typ = block_coord(dy + fuzz, 127);
+        const int32_t typ = block_coord(dy + fuzz, top);
         const int32_t tzp = block_coord(dz + fuzz, 15);
 
-        update_block(arr, dat, tx, ty, tz, id, opt);
-        update_block(arr, dat, txp, ty, tz, id, opt);
-        update_block(arr, dat, tx, typ, tz, id, opt);
-        update_block(arr, dat, tx, ty, tzp, id, opt);
-        update_block(arr, dat, txp, typ, tz, id, opt);
-        update_block(arr, dat, tx, typ, tzp, id, opt);
-        update_block(arr, dat, txp, ty, tzp, id, opt);
-        update_block(arr, dat, txp, typ, tzp, id, opt);
+        grid.place(tx, ty, tz, id, opt);
+        grid.place(txp, ty, tz, id, opt);
+        grid.place(tx, typ, tz, id, opt);
+        grid.place(tx, ty, tzp, id, opt);
+        grid.place(txp, typ, tz, id, opt);
+        grid.place(tx, typ, tzp, id, opt);
+        grid.place(txp, ty, tzp, id, opt);
+        grid.place(txp, typ, tzp, id, opt);
     }
 }

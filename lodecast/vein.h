@@ -2,6 +2,7 @@
 #ifndef LODECAST_VEIN_H
 #define LODECAST_VEIN_H
 
+#include "lodecast/block_grid.h"
 #include "lodecast/options.h"
 #include "nbt/nbt.h"
 
@@ -12,6 +13,9 @@
 // An empty height range (max_depth == min_depth) starts at min_depth + 2.
 // Nothing is returned and nothing can fail.
 void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt);
+
+// The same vein carved into any chunk: y is clamped into 0..grid.top().
+void gen_ore(block_grid &grid, int ore_id, const options *opt);
 
 // Place the ore at chunk-local (x, y, z) if the precedence rule allows, and
 // then, with OPT_DATA, opt->data's low four bits in the block's nibble of dat

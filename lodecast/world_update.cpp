@@ -34,8 +34,8 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt, progress_line *progress)
-        : ore_id_(ore_id), opt_(opt), progress_(progress) {}
+    update_handler(int16_t ore_id, const options *opt, progress_line *progress, bool sectioned)
+        : ore_id_(ore_id), opt_(opt), progress_(progress), sectioned_(sectioned) {}
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_);
@@ -46,7 +46,8 @@ class update_handler : public chunk_handler {
         }
     }
     chunk_status process(nbt_file *doc, const world_unit &, size_t) override {
-        return process_chunk(doc, ore_id_, opt_);
+        return sectioned_ ? process_sectioned_chunk(doc, ore_id_, opt_)
+                          : process_chunk(doc, ore_id_, opt_);
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
         failed(unit, i, status);
@@ -90,6 +91,7 @@ class update_handler : public chunk_handler {
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
+    bool sectioned_;
 };
 
 } // namespace
@@ -107,15 +109,14 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
-    if (kind == world_kind::sectioned) {
-        out_printf("%s is a world of the sectioned region format (.mca), which lodecast does not "
-                   "update yet - nothing changed\n",
+    if (kind == world_kind::paletted) {
+        out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
                    shown(path).c_str());
         return 1;
     }
     std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
     if (!format) {
-        const std::string where = kind == world_kind::region ? folder + "/region" : folder;
+        const std::string where = kind == world_kind::chunk_files ? folder : folder + "/region";
         const int err = errno;
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
@@ -131,7 +132,8 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, progress ? &*progress : nullptr);
+    update_handler handler(ore_id, opt, progress ? &*progress : nullptr,
+                           kind == world_kind::sectioned);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;

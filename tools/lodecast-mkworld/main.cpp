@@ -9,6 +9,7 @@
 
 #include "lodecast/chunk_document.h"
 #include "lodecast/chunk_name.h"
+#include "lodecast/section_blocks.h"
 #include "lodecast/std_fds.h"
 #include "lodecast/world_kind.h"
 #include "nbt/nbt.hpp"
@@ -68,7 +69,19 @@ class strict_hooks : public walk_hooks {
     bool failed = false;
 };
 
-// Blocks of id in every chunk of the world at dir, of either format.
+long long count_in_sections(const chunk_sections &sections, int id) {
+    long long n = 0;
+    for (int y = 0; y < sectioned_height; ++y) {
+        for (int z = 0; z < section_side; ++z) {
+            for (int x = 0; x < section_side; ++x) {
+                n += sections.id(x, y, z) == id ? 1 : 0;
+            }
+        }
+    }
+    return n;
+}
+
+// Blocks of id in every chunk of the world at dir, of any format.
 int count_blocks(const fs::path &dir, int id) {
     const world_kind kind = identify_world(dir, dir);
     std::unique_ptr<world_format> format = open_world_format(kind, dir, dir, true);
@@ -85,14 +98,19 @@ int count_blocks(const fs::path &dir, int id) {
     while ((step = format->next(unit, hooks)) == world_format::step::unit) {
         for (size_t i = 0; i < unit->chunk_count(); ++i) {
             nbt::document doc;
-            const nbt_byte_array *blocks =
-                unit->load(i, doc, io) == chunk_status::ok ? chunk_blocks(doc->root) : nullptr;
-            if (blocks == nullptr) {
+            const bool loaded = unit->load(i, doc, io) == chunk_status::ok;
+            const nbt_byte_array *blocks = loaded ? chunk_blocks(doc->root) : nullptr;
+            chunk_sections sections;
+            if (loaded && kind == world_kind::sectioned &&
+                sections.bind(doc->root) == sections_shape::ok) {
+                total += count_in_sections(sections, id);
+            } else if (blocks != nullptr) {
+                total += std::count(blocks->content, blocks->content + blocks->length, id);
+            } else {
                 std::fprintf(stderr, "lodecast-mkworld: not a chunk: %s\n",
                              unit->describe(i).c_str());
                 return 1;
             }
-            total += std::count(blocks->content, blocks->content + blocks->length, id);
         }
     }
     if (step == world_format::step::stopped || hooks.failed) {
@@ -144,7 +162,9 @@ int main(int argc, char **argv) {
     const char *name = argc > 0 ? argv[0] : "lodecast-mkworld";
     if (argc == 4 && std::string(argv[1]) == "--count") {
         int id;
-        if (!parse_int(argv[3], 0, 255, &id)) {
+        const int most =
+            identify_world(argv[2], argv[2]) == world_kind::sectioned ? max_sectioned_id : 255;
+        if (!parse_int(argv[3], 0, most, &id)) {
             return usage(name);
         }
         return count_blocks(argv[2], id);
