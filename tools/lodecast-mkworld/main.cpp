@@ -1,7 +1,8 @@
-// lodecast-mkworld [--force] [--region] <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region|--sectioned] <dir> [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
-//     --region as region files and a level.dat.
+//     --region as region files and a level.dat, with --sectioned as a
+//     sectioned world (.mca) with a mod loader's block registry.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
@@ -120,15 +121,16 @@ int count_blocks(const fs::path &dir, int id) {
     return 0;
 }
 
-const char help_text[] =
-    "Usage: lodecast-mkworld [--force] [--region] <dir> [chunks per side, 1-1024, default 8]\n"
-    "       lodecast-mkworld --count <dir> <block id>\n"
-    "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-    "(--force: into one that already holds files), or counts a block's id.\n";
+const char help_text[] = "Usage: lodecast-mkworld [--force] [--region|--sectioned] <dir>\n"
+                         "                        [chunks per side, 1-1024, default 8]\n"
+                         "       lodecast-mkworld --count <dir> <block id>\n"
+                         "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
+                         "(--force: into one that already holds files), or counts a block's id.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region] <dir> [chunks per side, 1-%d, default 8]\n"
+                 "Usage: %s [--force] [--region|--sectioned] <dir> [chunks per side, 1-%d, "
+                 "default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
@@ -172,13 +174,15 @@ int main(int argc, char **argv) {
     // The two flags in either order.
     bool force = false;
     bool region_files = false;
+    bool sectioned = false;
     int first = 1;
     for (; first < argc && first < 3; ++first) {
         const std::string flag = argv[first];
         if (flag == "--force" && !force) {
             force = true;
-        } else if (flag == "--region" && !region_files) {
+        } else if ((flag == "--region" || flag == "--sectioned") && !region_files) {
             region_files = true;
+            sectioned = flag == "--sectioned";
         } else {
             break;
         }
@@ -195,6 +199,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side)
+    return region_files ? mkworld::make_region_world(argv[first], side, sectioned)
                         : make_world(argv[first], side);
 }
