@@ -102,10 +102,11 @@ int32_t default_threads() {
 const char lodecast_help[] =
     "Usage: lodecast <world dir> <ore_id> [options]\n"
     "Adds ore veins to every chunk of a world: chunk files (<dir>/<a>/<b>/c.<x>.<z>.dat)\n"
-    "or region files (<dir>/region/r.<x>.<z>.mcr).\n"
+    "or region files (<dir>/region/r.<x>.<z>.mcr), or sectioned region files (.mca)\n"
+    "where the ore may also be a block name of the world's registry (mod:name).\n"
     "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
     "  -r <num>          veins per chunk        -s <num>   vein size (0-63)\n"
-    "  -mn/-mx <num>     lowest/highest height (0-127)\n"
+    "  -mn/-mx <num>     lowest/highest height (0-127; 0-255 in .mca worlds)\n"
     "  -d <num>          data value (0-15)      -oo/-ob/-oa  replace ores/blocks/all\n"
     "  -mb/-ma <time>    only chunk files modified before/after a Unix time\n"
     "  -bb <x1> <y1> <x2> <y2>  only chunks inside a rectangle of chunk coordinates\n"
