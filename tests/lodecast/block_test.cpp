@@ -386,19 +386,4 @@ TEST(SectionedGrid, OnlyNaturalRockIsStoneAndOtherBlocksAskForRelight) {
     }
 }
 
-TEST(SectionBlocks, StorageItDoesNotKnowIsRefused) {
-    NbtBytes b;
-    b.head(TAG_COMPOUND, "").head(TAG_COMPOUND, "Level");
-    b.head(TAG_LIST, "Sections").u8(TAG_COMPOUND).i32(1);
-    b.head(TAG_BYTE, "Y").u8(0).byte_array("Blocks", Bytes(4096, 1));
-    b.byte_array("Data", Bytes(2048, 0)).byte_array("Blocks16", Bytes(8192, 0)).end().end().end();
-    nbt::document doc = nbt::make_document();
-    ASSERT_EQ(nbt_parse_memory(doc.get(), b.bytes().data(), b.bytes().size(), NBT_UNCOMPRESSED,
-                               nullptr, nullptr),
-              NBT_OK);
-    chunk_sections s;
-    EXPECT_EQ(s.bind(doc->root), sections_shape::unknown_storage);
-    EXPECT_EQ(s.bind(sectioned_chunk({})->root), sections_shape::ok);
-}
-
 } // namespace
