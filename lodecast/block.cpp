@@ -1,6 +1,7 @@
 #include "lodecast/block.h"
 
 #include "lodecast/output.h"
+#include "lodecast/placement_rule.h"
 #include "lodecast/vein.h"
 
 #include <cstdio>
@@ -17,38 +18,6 @@
         }                                                                                          \
     } while (0)
 
-namespace {
-
-// Existing blocks that -oo lets an ore replace: the six known ores, then 3
-// and 13.
-constexpr int over_ores_ids[] = {16, 15, 14, 73, 56, 21, 3, 13};
-
-bool in_over_ores_set(int cur) {
-    for (int id : over_ores_ids) {
-        if (cur == id) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The precedence rule. cur is the existing block (0..255), id the ore as a
-// signed 16-bit number, so an id outside 0..255 never equals cur.
-bool ore_may_replace(int cur, int id, uint32_t set) {
-    if ((set & OPT_OVER_ALL) && cur != id) {
-        return true;
-    }
-    if ((set & OPT_OVER_ORES) && in_over_ores_set(cur) && cur != id) {
-        return true;
-    }
-    if ((set & OPT_OVER_BLOCKS) && cur != 0 && cur != id) {
-        return true;
-    }
-    return cur == 1;
-}
-
-} // namespace
-
 block_position block_at(int x, int y, int z) {
     // Formed in 64 bits so that wild coordinates reach the checks instead of
     // overflowing; for chunk coordinates this equals the 32-bit formula.
@@ -64,7 +33,7 @@ bool update_block(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z,
     const block_position pos = block_at(x, y, z);
     const int cur = arr->content[pos.index];
     const int id = static_cast<int16_t>(ore_id);
-    if (!ore_may_replace(cur, id, opt->set)) {
+    if (!ore_may_replace(cur, id, opt->set, cur == stone_id)) {
         return false;
     }
     arr->content[pos.index] = static_cast<unsigned char>(id & 0xFF);

@@ -11,6 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// How a chunk document holds its blocks: one flat "Blocks" array of
+// 16 x 128 x 16 ids, or "Sections" of 16 x 16 x 16 (section_blocks.h).
+enum class chunk_shape { flat, sectioned };
+
 // Far above any real chunk (about 82 KB decompressed, a few thousand tags;
 // a region record is at most 1 MiB compressed), low enough that a chunk
 // bomb costs a bounded amount of memory: a chunk over a limit is left

@@ -1,8 +1,10 @@
 #include "lodecast/chunk_update.h"
 
 #include "lodecast/block.h"
+#include "lodecast/block_grid.h"
 #include "lodecast/chunk_document.h"
 #include "lodecast/output.h"
+#include "lodecast/section_blocks.h"
 #include "lodecast/vein.h"
 #include "nbt/nbt_io.h"
 
@@ -35,6 +37,24 @@ void report_chunk_status(chunk_status status, const char *file) {
     }
 }
 
+namespace {
+
+void carve_veins(block_grid &grid, int16_t ore_id, const options *opt, placement_count *placed) {
+    const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
+    if (trace) {
+        out_printf("Generating %d (rounds %d, min %d, max %d, size %d)\n", ore_id, opt->rounds,
+                   opt->min_depth, opt->max_depth, opt->size);
+    }
+    for (int32_t i = 0; i < opt->rounds; ++i) {
+        if (trace) {
+            out_printf("Generating round %d...\n", i);
+        }
+        gen_ore(grid, ore_id, opt, placed);
+    }
+}
+
+} // namespace
+
 chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
                            placement_count *placed) {
     nbt_byte_array *arr = chunk_blocks(nf->root);
@@ -56,16 +76,27 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
         dat = &no_data;
     }
 
-    const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
-    if (trace) {
-        out_printf("Generating %d (rounds %d, min %d, max %d, size %d)\n", ore_id, opt->rounds,
-                   opt->min_depth, opt->max_depth, opt->size);
+    flat_grid grid(arr, dat);
+    carve_veins(grid, ore_id, opt, placed);
+    return chunk_status::ok;
+}
+
+chunk_status process_sectioned_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
+                                     placement_count *placed) {
+    chunk_sections sections;
+    if (!tag_types_known(nf->root) || sections.bind(nf->root) != sections_shape::ok) {
+        return chunk_status::invalid;
     }
-    for (int32_t i = 0; i < opt->rounds; ++i) {
-        if (trace) {
-            out_printf("Generating round %d...\n", i);
-        }
-        gen_ore(arr, dat, ore_id, opt, placed);
+    sectioned_grid grid(sections);
+    carve_veins(grid, ore_id, opt, placed);
+    if (grid.failed()) {
+        return chunk_status::init_failed;
+    }
+    // The game relights a chunk whose light is not marked as computed; stone
+    // turned into ore lets no more light through, anything else might.
+    nbt_tag *lit = grid.relight() ? find_in_level(nf->root, "LightPopulated") : nullptr;
+    if (lit != nullptr && nbt_cast_byte(lit) != nullptr) {
+        nbt_set_byte(lit, 0);
     }
     return chunk_status::ok;
 }

@@ -22,6 +22,12 @@ void report_chunk_status(chunk_status status, const char *file);
 chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
                            placement_count *placed = nullptr);
 
+// The same for a sectioned chunk (ore_id 0..4095): invalid when it has no
+// sections or a section the tool does not understand; a chunk in which a
+// vein replaced anything but natural rock gets "LightPopulated" 0.
+chunk_status process_sectioned_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
+                                     placement_count *placed = nullptr);
+
 // Read file, give it opt->rounds veins of ore_id and write it back. 0 when
 // the chunk was updated, 1 when it was left alone (a message says why).
 int update_chunk(const char *file, int16_t ore_id, const options *opt);

@@ -53,19 +53,12 @@ void read_bbox(char **vals, options *opt) {
     }
 }
 
-// The remainders truncate and keep the sign: -mn -130 gives -2.
+// The remainders truncate and keep the sign: -mn -130 gives -2 (heights
+// are reduced once every entry has been read).
 constexpr option_entry option_table[] = {
     {"-r", OPT_ROUNDS, 1, [](char **v, options *o) { read_signed(v[0], &o->rounds); }},
-    {"-mn", OPT_MIN_DEPTH, 1,
-     [](char **v, options *o) {
-         read_signed(v[0], &o->min_depth);
-         o->min_depth %= 128;
-     }},
-    {"-mx", OPT_MAX_DEPTH, 1,
-     [](char **v, options *o) {
-         read_signed(v[0], &o->max_depth);
-         o->max_depth %= 128;
-     }},
+    {"-mn", OPT_MIN_DEPTH, 1, [](char **v, options *o) { read_signed(v[0], &o->min_depth); }},
+    {"-mx", OPT_MAX_DEPTH, 1, [](char **v, options *o) { read_signed(v[0], &o->max_depth); }},
     {"-s", OPT_SIZE, 1,
      [](char **v, options *o) {
          read_signed(v[0], &o->size);
@@ -114,12 +107,13 @@ int32_t default_threads() {
 const char lodecast_help[] =
     "Usage: lodecast <world dir> <ore_id> [options]\n"
     "Adds ore veins to every chunk of a world: chunk files (<dir>/<a>/<b>/c.<x>.<z>.dat)\n"
-    "or region files (<dir>/region/r.<x>.<z>.mcr).\n"
+    "or region files (<dir>/region/r.<x>.<z>.mcr), or sectioned region files (.mca)\n"
+    "where the ore may also be a block name of the world's registry (mod:name).\n"
     "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
     "Several ores in one pass: a list (16,15,Gold) or @<profile> (one ore and its options\n"
     "a line; see share/lodecast/profiles/default-generation) instead of <ore_id>\n"
     "  -r <num>          veins per chunk        -s <num>   vein size (0-63)\n"
-    "  -mn/-mx <num>     lowest/highest height (0-127)\n"
+    "  -mn/-mx <num>     lowest/highest height (0-127; 0-255 in .mca worlds)\n"
     "  -d <num>          data value (0-15)      -oo/-ob/-oa  replace ores/blocks/all\n"
     "  -mb/-ma <time>    only chunk files modified before/after a Unix time\n"
     "  -bb <x1> <y1> <x2> <y2>  only chunks inside a rectangle of chunk coordinates\n"
@@ -166,7 +160,7 @@ void print_usage(const char *name) {
     out_printf("    -vv         : Very verbose output\n");
 }
 
-void parse_options(int argc, char **argv, options *opt) {
+void parse_options(int argc, char **argv, options *opt, int32_t heights) {
     opt->rounds = 0;
     opt->min_depth = 0;
     opt->max_depth = 0;
@@ -186,4 +180,6 @@ void parse_options(int argc, char **argv, options *opt) {
             }
         }
     }
+    opt->min_depth %= heights;
+    opt->max_depth %= heights;
 }

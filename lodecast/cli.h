@@ -2,6 +2,7 @@
 #ifndef LODECAST_CLI_H
 #define LODECAST_CLI_H
 
+#include "lodecast/block.h"
 #include "lodecast/options.h"
 
 // Print the usage text on standard error.
@@ -18,7 +19,9 @@ constexpr int32_t max_threads = 256;
 // options of the usage text: -j <n> (threads, clamped into 1..max_threads)
 // and -seed <n> (read as -mb's value is). threads and seed keep the values
 // the caller put there when their option is missing or unreadable.
-void parse_options(int argc, char **argv, options *opt);
+// Heights (-mn, -mx) are taken % heights: 128 in flat chunks, 256 in
+// sectioned ones.
+void parse_options(int argc, char **argv, options *opt, int32_t heights = chunk_height);
 
 // The number of threads a run uses without -j: one per core, at least 1
 // and at most max_threads.

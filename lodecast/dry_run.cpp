@@ -6,8 +6,16 @@
 dry_run::dry_run(int16_t ore_id) : c_(make_census({ore_id})) {}
 
 void dry_run::add(const chunk_meta &m, const placement_count &placed) {
+    // A sectioned chunk's placements may reach above a flat chunk's top:
+    // then the report counts the taller heights.
+    for (size_t y = chunk_height; y < placed.per_y.size() && c_.height == chunk_height; ++y) {
+        if (placed.per_y[y] != 0) {
+            c_.height = sectioned_height;
+        }
+    }
     ore_tally &t = c_.ores.front();
-    for (int y = 0; y < chunk_height; ++y) {
+    t.per_y.resize(static_cast<size_t>(c_.height));
+    for (int y = 0; y < c_.height; ++y) {
         t.per_y[static_cast<size_t>(y)] += placed.per_y[static_cast<size_t>(y)];
     }
     t.total += placed.total;

@@ -1,7 +1,9 @@
 #include "lodecast/ore_plan.h"
 
+#include "lodecast/block.h"
 #include "lodecast/cli.h"
 #include "lodecast/number.h"
+#include "lodecast/section_blocks.h"
 
 #include <fstream>
 #include <sstream>
@@ -13,7 +15,7 @@ namespace {
 constexpr uint32_t generation_bits = OPT_ROUNDS | OPT_MIN_DEPTH | OPT_MAX_DEPTH | OPT_SIZE |
                                      OPT_DATA | OPT_OVER_ORES | OPT_OVER_BLOCKS | OPT_OVER_ALL;
 
-bool read_ore(const std::string &word, int16_t *id) {
+bool read_ore(const std::string &word, bool sectioned, int16_t *id) {
     for (const ore_record &k : ore_list) {
         if (strcasecmp(word.c_str(), k.name) == 0) {
             *id = k.block_id;
@@ -24,14 +26,18 @@ bool read_ore(const std::string &word, int16_t *id) {
     if (!parse_decimal(word.c_str(), &v)) {
         return false;
     }
+    if (sectioned) {
+        *id = static_cast<int16_t>(v);
+        return v >= 0 && v <= 4095;
+    }
     *id = static_cast<int16_t>(v % 256); // as the single ore argument is read
     return true;
 }
 
 // The pass for ore word with base's options and, over them, those of args.
 bool make_pass(const std::string &word, const options &base, std::vector<std::string> args,
-               ore_pass &out, std::string &error) {
-    if (!read_ore(word, &out.ore_id)) {
+               bool sectioned, ore_pass &out, std::string &error) {
+    if (!read_ore(word, sectioned, &out.ore_id)) {
         error = "not an ore id or name: " + word;
         return false;
     }
@@ -40,7 +46,8 @@ bool make_pass(const std::string &word, const options &base, std::vector<std::st
     for (std::string &a : args) {
         argv.push_back(a.data());
     }
-    parse_options(static_cast<int>(argv.size()), argv.data(), &line);
+    parse_options(static_cast<int>(argv.size()), argv.data(), &line,
+                  sectioned ? sectioned_height : chunk_height);
     if ((line.set & ~generation_bits) != 0) {
         error = "only -r -mn -mx -s -d -oo -ob -oa may follow an ore: " + word;
         return false;
@@ -77,13 +84,13 @@ bool is_ore_plan(const char *arg) {
 }
 
 bool read_ore_plan(const std::string &arg, const options &base, std::vector<ore_pass> &out,
-                   std::string &error) {
+                   std::string &error, bool sectioned) {
     out.clear();
     if (arg.empty() || arg[0] != '@') {
         std::istringstream list(arg);
         for (std::string word; std::getline(list, word, ',');) {
             out.emplace_back();
-            if (!make_pass(word, base, {}, out.back(), error)) {
+            if (!make_pass(word, base, {}, sectioned, out.back(), error)) {
                 return false;
             }
         }
@@ -103,7 +110,7 @@ bool read_ore_plan(const std::string &arg, const options &base, std::vector<ore_
             out.emplace_back();
             const std::string ore = words.front();
             words.erase(words.begin());
-            if (!make_pass(ore, base, words, out.back(), error)) {
+            if (!make_pass(ore, base, words, sectioned, out.back(), error)) {
                 error = arg.substr(1) + " line " + std::to_string(number) + ": " + error;
                 return false;
             }

@@ -23,8 +23,9 @@ struct ore_pass {
 // comment; a line's options (-r -mn -mx -s -d -oo -ob -oa) override the
 // command line's for that ore. base holds the command line's options.
 // false with a message in error when arg cannot be read.
+// In a sectioned world (sectioned), ids run up to 4095 and heights to 255.
 bool read_ore_plan(const std::string &arg, const options &base, std::vector<ore_pass> &out,
-                   std::string &error);
+                   std::string &error, bool sectioned = false);
 
 // Whether arg names several ores (a list or a profile) rather than one id.
 bool is_ore_plan(const char *arg);

@@ -1,11 +1,14 @@
 #include "lodecast/program.h"
 
+#include "lodecast/block.h"
 #include "lodecast/cli.h"
-#include "lodecast/number.h"
 #include "lodecast/options.h"
+#include "lodecast/ore_argument.h"
 #include "lodecast/ore_plan.h"
 #include "lodecast/output.h"
 #include "lodecast/random.h"
+#include "lodecast/section_blocks.h"
+#include "lodecast/world_kind.h"
 #include "lodecast/world_update.h"
 
 #include <cstdint>
@@ -15,14 +18,14 @@
 namespace {
 
 // Several ores in one pass: a list of ores or a profile as the ore argument.
-int run_ore_plan(int argc, char **argv, options opt) {
-    parse_options(argc, argv, &opt);
+int run_ore_plan(int argc, char **argv, options opt, bool sectioned) {
+    parse_options(argc, argv, &opt, sectioned ? sectioned_height : chunk_height);
     if (opt.set & OPT_SEED) {
         ore_srand(opt.seed);
     }
     std::vector<ore_pass> passes;
     std::string error;
-    if (!read_ore_plan(argv[2], opt, passes, error)) {
+    if (!read_ore_plan(argv[2], opt, passes, error, sectioned)) {
         out_printf("%s\n", shown(error).c_str());
         return 1;
     }
@@ -56,16 +59,18 @@ int run_lodecast(int argc, char **argv) {
         print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "lodecast");
         return 1;
     }
+    // Only a level.dat makes a world sectioned, so the dimension does not
+    // matter here; a paletted world is refused by the walk, whatever the ore.
+    const world_kind kind = identify_world(argv[1], argv[1]);
     if (is_ore_plan(argv[2])) {
-        return run_ore_plan(argc, argv, opt);
+        return run_ore_plan(argc, argv, opt, kind == world_kind::sectioned);
     }
-    if (!parse_decimal(argv[2], &ore_id)) {
-        out_printf("Ore ID has to be a number\n");
+    if (kind != world_kind::paletted && !read_ore_argument(argv[1], argv[2], kind, &ore_id)) {
         return 1;
     }
-    ore_id %= 256; // truncating: -300 gives -44
 
-    parse_options(argc, argv, &opt);
+    const bool sectioned = kind == world_kind::sectioned;
+    parse_options(argc, argv, &opt, sectioned ? sectioned_height : chunk_height);
     if (opt.set & OPT_SEED) {
         ore_srand(opt.seed); // -seed: a reproducible run
     }

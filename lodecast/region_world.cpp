@@ -2,6 +2,7 @@
 
 #include "lodecast/chunk_document.h"
 #include "lodecast/output.h"
+#include "lodecast/section_blocks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -67,9 +68,10 @@ bool level_int(nbt_tag *root, const char *name, int32_t *out) {
 class region_unit : public world_unit {
   public:
     region_unit(std::string path, std::string rel, int fd, const struct stat &st,
-                std::string folder, const struct stat &folder_st, int32_t rx, int32_t rz)
+                std::string folder, const struct stat &folder_st, int32_t rx, int32_t rz,
+                chunk_shape shape)
         : path_(std::move(path)), rel_(std::move(rel)), folder_(std::move(folder)), fd_(fd),
-          st_(st), folder_st_(folder_st), rx_(rx), rz_(rz) {}
+          st_(st), folder_st_(folder_st), rx_(rx), rz_(rz), shape_(shape) {}
 
     // Reads the header; the unit's chunks are the slots that name a record.
     region::open_result open() {
@@ -225,6 +227,13 @@ class region_unit : public world_unit {
             out.reset();
             return chunk_status::invalid;
         }
+        chunk_sections sections;
+        if (shape_ == chunk_shape::sectioned &&
+            sections.bind(out->root) == sections_shape::unknown_storage) {
+            reasons_[i] = "a section holds block storage lodecast does not understand";
+            out.reset();
+            return chunk_status::invalid;
+        }
         return chunk_status::ok;
     }
 
@@ -267,6 +276,7 @@ class region_unit : public world_unit {
     struct stat folder_st_;
     int32_t rx_;
     int32_t rz_;
+    chunk_shape shape_;
     region::reader reader_;
     std::vector<int> slots_;
     std::vector<chunk_meta> metas_;
@@ -286,8 +296,9 @@ class region_unit : public world_unit {
 
 } // namespace
 
-region_world_format::region_world_format(std::string folder, std::string rel, region::extension ext)
-    : folder_(std::move(folder)), rel_(std::move(rel)), ext_(ext) {}
+region_world_format::region_world_format(std::string folder, std::string rel, region::extension ext,
+                                         chunk_shape shape)
+    : folder_(std::move(folder)), rel_(std::move(rel)), ext_(ext), shape_(shape) {}
 
 bool region_world_format::open() {
     DIR *d = ::opendir(folder_.c_str());
@@ -332,7 +343,7 @@ world_format::step region_world_format::next(std::unique_ptr<world_unit> &out, w
         }
         ::stat(folder_.c_str(), &folder_st);
         auto unit = std::make_unique<region_unit>(path, rel_ + "/" + f.name, fd, st, folder_,
-                                                  folder_st, f.rx, f.rz);
+                                                  folder_st, f.rx, f.rz, shape_);
         const region::open_result r = unit->open();
         if (r != region::open_result::ok) {
             hooks.skipped(path, r == region::open_result::too_short

@@ -42,6 +42,11 @@ int32_t block_coord(double v, int32_t top) {
 
 void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt,
              placement_count *placed) {
+    flat_grid grid(arr, dat);
+    gen_ore(grid, ore_id, opt, placed);
+}
+
+void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *placed) {
     // The vein works on 16-bit copies; the command line and the ore table
     // always give values that fit.
     const auto ore_min = static_cast<int16_t>(opt->min_depth);
@@ -90,8 +95,9 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         return; // no steps; the advances would be 0/0 or meaningless
     }
     const double fuzz = 0.25;
+    const int32_t top = grid.top();
     const auto place = [&](int32_t x, int32_t y, int32_t z) {
-        if (update_block(arr, dat, x, y, z, id, opt) && placed != nullptr) {
+        if (grid.place(x, y, z, id, opt) && placed != nullptr) {
             ++placed->total;
             ++placed->per_y[static_cast<size_t>(y)];
         }
@@ -106,10 +112,10 @@ void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options
         const double dy = i * static_cast<double>(y_step) + ypos;
         const double dz = i * static_cast<double>(z_step) + zpos;
         const int32_t tx = block_coord(dx, 15);
-        const int32_t ty = block_coord(dy, 127);
+        const int32_t ty = block_coord(dy, top);
         const int32_t tz = block_coord(dz, 15);
         const int32_t txp = block_coord(dx + fuzz, 15);
-        const int32_t typ = block_coord(dy + fuzz, 127);
+        const int32_t typ = block_coord(dy + fuzz, top);
         const int32_t tzp = block_coord(dz + fuzz, 15);
 
         place(tx, ty, tz);

@@ -2,7 +2,7 @@
 #ifndef LODECAST_VEIN_H
 #define LODECAST_VEIN_H
 
-#include "lodecast/block.h"
+#include "lodecast/block_grid.h"
 #include "lodecast/options.h"
 #include "nbt/nbt.h"
 
@@ -11,7 +11,7 @@
 // The blocks that became ore in a chunk, by height (what a dry run reports).
 struct placement_count {
     uint64_t total = 0;
-    std::array<uint64_t, chunk_height> per_y{};
+    std::array<uint64_t, sectioned_height> per_y{}; // room for the tallest chunks
 };
 
 // Carve one random vein into arr (32768 block ids) and, with OPT_DATA, its
@@ -22,6 +22,9 @@ struct placement_count {
 // Nothing can fail. Blocks placed are added to *placed when given.
 void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt,
              placement_count *placed = nullptr);
+
+// The same vein carved into any chunk: y is clamped into 0..grid.top().
+void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *placed = nullptr);
 
 // Place the ore at chunk-local (x, y, z) if the precedence rule allows, and
 // then, with OPT_DATA, opt->data's low four bits in the block's nibble of dat

@@ -3,6 +3,7 @@
 #include "lodecast/chunk_files.h"
 #include "lodecast/region_world.h"
 
+#include <cerrno>
 #include <dirent.h>
 
 namespace {
@@ -10,9 +11,9 @@ namespace {
 constexpr int32_t region_version = 19132;
 constexpr int32_t sectioned_version = 19133;
 
-// level.dat > "Data" > "version", 0 when absent; false when there is no
-// readable level.dat.
-bool level_version(const std::string &world, int32_t *version) {
+// level.dat > "Data" > "version" and "DataVersion", 0 when absent; false
+// when there is no readable level.dat.
+bool level_version(const std::string &world, int32_t *version, int32_t *data_version) {
     nbt::document doc = nbt::make_document();
     if (!doc || nbt_parse(doc.get(), (world + "/level.dat").c_str()) != NBT_OK) {
         return false;
@@ -21,6 +22,9 @@ bool level_version(const std::string &world, int32_t *version) {
     nbt_tag *v = data == nullptr ? nullptr : nbt_find_tag_by_name("version", data);
     int32_t *value = v == nullptr ? nullptr : nbt_cast_int(v);
     *version = value == nullptr ? 0 : *value;
+    nbt_tag *dv = data == nullptr ? nullptr : nbt_find_tag_by_name("DataVersion", data);
+    value = dv == nullptr ? nullptr : nbt_cast_int(dv);
+    *data_version = value == nullptr ? 0 : *value;
     return true;
 }
 
@@ -44,12 +48,14 @@ bool holds_region_files(const std::string &folder, region::extension want) {
 
 world_kind identify_world(const std::string &world, const std::string &dimension_folder) {
     int32_t version = 0;
-    if (level_version(world, &version)) {
+    int32_t data_version = 0;
+    if (level_version(world, &version, &data_version)) {
         if (version == region_version) {
             return world_kind::region;
         }
         if (version == sectioned_version) {
-            return world_kind::sectioned;
+            return data_version > last_numeric_data_version ? world_kind::paletted
+                                                            : world_kind::sectioned;
         }
         if (version == 0) {
             return world_kind::chunk_files;
@@ -66,6 +72,10 @@ std::string dimension_folder(const std::string &world, bool has_dimension, int32
 
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted) {
+    if (kind == world_kind::paletted) {
+        errno = ENOTSUP;
+        return nullptr;
+    }
     if (kind == world_kind::chunk_files) {
         auto f = std::make_unique<chunk_files_format>(dimension_folder, sorted);
         return f->open() ? std::move(f) : nullptr;
@@ -75,6 +85,7 @@ std::unique_ptr<world_format> open_world_format(world_kind kind, const std::stri
                           : "region";
     auto f = std::make_unique<region_world_format>(
         dimension_folder + "/region", rel,
-        kind == world_kind::region ? region::extension::mcr : region::extension::mca);
+        kind == world_kind::region ? region::extension::mcr : region::extension::mca,
+        kind == world_kind::region ? chunk_shape::flat : chunk_shape::sectioned);
     return f->open() ? std::move(f) : nullptr;
 }

@@ -11,10 +11,16 @@ enum class world_kind {
     chunk_files, // one gzip file per chunk in base-36 folders
     region,      // region/r.<x>.<z>.mcr
     sectioned,   // region/r.<x>.<z>.mca, chunks in sections
+    paletted,    // sectioned, but blocks stored by name in palettes
 };
 
+// The last DataVersion whose sections store block ids; later worlds store
+// blocks by name in palettes.
+constexpr int32_t last_numeric_data_version = 1343;
+
 // level.dat > "Data" > "version": 19132 for region worlds, 19133 for the
-// sectioned format, absent or 0 for chunk files. Without a readable
+// sectioned format (paletted when "Data" > "DataVersion" is above
+// last_numeric_data_version), absent or 0 for chunk files. Without a readable
 // level.dat, region files (.mcr) in the dimension's region folder make a
 // region world and anything else a world of chunk files.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
@@ -24,7 +30,8 @@ world_kind identify_world(const std::string &world, const std::string &dimension
 std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n);
 
 // The format walking the chunks of dimension_folder in a world of kind;
-// null after printing nothing when the folder cannot be opened (errno set).
+// null after printing nothing when the folder cannot be opened (errno set)
+// or the world is paletted (errno ENOTSUP).
 // sorted: chunk files in name order instead of listing order.
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted);

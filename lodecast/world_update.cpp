@@ -36,8 +36,9 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 class update_handler : public chunk_handler {
   public:
     update_handler(int16_t ore_id, const options *opt, const std::vector<ore_pass> &also,
-                   living_world &living, progress_line *progress)
-        : ore_id_(ore_id), opt_(opt), also_(also), living_(living), progress_(progress) {}
+                   living_world &living, progress_line *progress, bool sectioned)
+        : ore_id_(ore_id), opt_(opt), also_(also), living_(living), progress_(progress),
+          sectioned_(sectioned) {}
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
@@ -50,10 +51,10 @@ class update_handler : public chunk_handler {
     }
     chunk_status process(nbt_file *doc, const world_unit &unit, size_t i) override {
         placement_count placed;
-        chunk_status status = process_chunk(doc, ore_id_, opt_, &placed);
+        chunk_status status = carve(doc, ore_id_, opt_, &placed);
         // Further ores in the same chunk, each after the one before it.
         for (size_t k = 0; k < also_.size() && status == chunk_status::ok; ++k) {
-            status = process_chunk(doc, also_[k].ore_id, &also_[k].opt, &placed);
+            status = carve(doc, also_[k].ore_id, &also_[k].opt, &placed);
         }
         living_.processed(unit, i, placed);
         return status;
@@ -79,6 +80,11 @@ class update_handler : public chunk_handler {
     }
 
   private:
+    chunk_status carve(nbt_file *doc, int16_t ore_id, const options *opt,
+                       placement_count *placed) const {
+        return sectioned_ ? process_sectioned_chunk(doc, ore_id, opt, placed)
+                          : process_chunk(doc, ore_id, opt, placed);
+    }
     bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
     // The status line comes back after the chunk's messages.
     void show_progress(chunk_status status) {
@@ -105,6 +111,7 @@ class update_handler : public chunk_handler {
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
+    bool sectioned_;
 };
 
 } // namespace
@@ -129,15 +136,14 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
-    if (kind == world_kind::sectioned) {
-        out_printf("%s is a world of the sectioned region format (.mca), which lodecast does not "
-                   "update yet - nothing changed\n",
+    if (kind == world_kind::paletted) {
+        out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
                    shown(path).c_str());
         return 1;
     }
     std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
     if (!format) {
-        const std::string where = kind == world_kind::region ? folder + "/region" : folder;
+        const std::string where = kind == world_kind::chunk_files ? folder : folder + "/region";
         const int err = errno;
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
@@ -157,7 +163,8 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, also, living, progress ? &*progress : nullptr);
+    update_handler handler(ore_id, opt, also, living, progress ? &*progress : nullptr,
+                           kind == world_kind::sectioned);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;

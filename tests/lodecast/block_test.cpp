@@ -1,10 +1,16 @@
 // Block layout, the precedence rule, data nibbles and the index checks.
 #include "lodecast/block.h"
+#include "lodecast/block_grid.h"
+#include "lodecast/section_blocks.h"
 #include "lodecast/vein.h"
+#include "nbt/nbt.hpp"
+#include "nbt/nbt_io.h"
 #include "ore_fixtures.h"
+#include "support/chunk_bytes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -258,6 +264,126 @@ TEST(UpdateBlock, MissingOrShortDataArrayIsNotWritten) {
     update_block(&chunk.arr, &short_dat, 0, 2, 0, 16, &opt);     // byte 1
     EXPECT_EQ(chunk.blocks[32766], 16);
     EXPECT_EQ(small[1], 0x15);
+}
+
+// ---- sectioned chunks -------------------------------------------------------
+
+// A sectioned chunk: stone sections at the given Y, "Add" in add_ys only;
+// data nibbles from data_fill. Parsed from bytes spelled out here.
+nbt::document sectioned_chunk(const std::vector<int> &ys, const std::vector<int> &add_ys = {},
+                              uint8_t data_fill = 0) {
+    NbtBytes b;
+    b.head(TAG_COMPOUND, "").head(TAG_COMPOUND, "Level").head(TAG_BYTE, "LightPopulated").u8(1);
+    b.head(TAG_LIST, "Sections").u8(TAG_COMPOUND).i32(static_cast<int32_t>(ys.size()));
+    for (int y : ys) {
+        b.head(TAG_BYTE, "Y").u8(static_cast<uint8_t>(y)).byte_array("Blocks", Bytes(4096, 1));
+        if (std::find(add_ys.begin(), add_ys.end(), y) != add_ys.end()) {
+            b.byte_array("Add", Bytes(2048, 0));
+        }
+        b.byte_array("Data", Bytes(2048, data_fill)).end();
+    }
+    b.end().end();
+    nbt::document doc = nbt::make_document();
+    EXPECT_EQ(nbt_parse_memory(doc.get(), b.bytes().data(), b.bytes().size(), NBT_UNCOMPRESSED,
+                               nullptr, nullptr),
+              NBT_OK);
+    return doc;
+}
+
+// Section s's array name of doc.
+const nbt_byte_array *section_array(const nbt::document &doc, int s, const char *name) {
+    const nbt_list *l =
+        nbt_cast_list(nbt_find_tag_by_name("Sections", nbt_find_tag_by_name("Level", doc->root)));
+    nbt_tag view{TAG_COMPOUND, nullptr, l->content[s]};
+    nbt_tag *t = nbt_find_tag_by_name(name, &view);
+    return t == nullptr ? nullptr : nbt_cast_byte_array(t);
+}
+
+TEST(SectionBlocks, CornersAndNibbles) {
+    struct row {
+        int x, y, z;
+        int section; // position in the list of sections 0, 1, 15
+        int32_t index;
+    };
+    const row rows[] = {
+        {0, 0, 0, 0, 0},
+        {1, 0, 0, 0, 1},
+        {15, 15, 15, 0, 4095},
+        {0, 15, 0, 0, 3840},
+        {0, 0, 15, 0, 240},
+        {0, 16, 0, 1, 0},
+        {3, 17, 1, 1, 256 + 16 + 3},
+        {0, 255, 15, 2, 4080},
+        {15, 255, 15, 2, 4095},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.x) + "," + std::to_string(r.y) + "," + std::to_string(r.z));
+        nbt::document doc = sectioned_chunk({0, 1, 15});
+        chunk_sections s;
+        ASSERT_EQ(s.bind(doc->root), sections_shape::ok);
+        ASSERT_TRUE(s.set(r.x, r.y, r.z, 21, 9));
+        const nbt_byte_array *blocks = section_array(doc, r.section, "Blocks");
+        const nbt_byte_array *data = section_array(doc, r.section, "Data");
+        EXPECT_EQ(blocks->content[r.index], 21);
+        EXPECT_EQ(std::count(blocks->content, blocks->content + 4096, 21), 1);
+        const unsigned byte = data->content[r.index / 2];
+        EXPECT_EQ(byte, r.index % 2 == 1 ? 0x90u : 0x09u);
+        EXPECT_EQ(s.id(r.x, r.y, r.z), 21);
+        EXPECT_EQ(s.data(r.x, r.y, r.z), 9);
+        EXPECT_EQ(section_array(doc, r.section, "Add"), nullptr); // an id below 256 needs none
+    }
+}
+
+TEST(SectionBlocks, AddIsCreatedSetAndClearedAndMissingSectionsStayAir) {
+    nbt::document doc = sectioned_chunk({0, 1}, {1});
+    chunk_sections s;
+    ASSERT_EQ(s.bind(doc->root), sections_shape::ok);
+    ASSERT_TRUE(s.set(1, 0, 0, 0x2A5, 0)); // creates Add in section 0
+    const nbt_byte_array *add = section_array(doc, 0, "Add");
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add->length, 2048);
+    EXPECT_EQ(add->content[0], 0x20);
+    EXPECT_EQ(std::count(add->content, add->content + 2048, 0), 2047);
+    EXPECT_EQ(s.id(1, 0, 0), 0x2A5);
+    ASSERT_TRUE(s.set(1, 0, 0, 0x15, 0)); // clears the nibble, keeps the array
+    EXPECT_EQ(section_array(doc, 0, "Add")->content[0], 0);
+    EXPECT_EQ(s.id(1, 0, 0), 0x15);
+    ASSERT_TRUE(s.set(0, 16, 0, 4095, 15)); // existing Add, even index: low nibble
+    EXPECT_EQ(section_array(doc, 1, "Add")->content[0], 0x0F);
+    EXPECT_EQ(s.id(0, 16, 0), 4095);
+    EXPECT_FALSE(s.set(0, 40, 0, 300, 0)); // section 2 is missing: air, never created
+    EXPECT_EQ(s.id(0, 40, 0), 0);
+    EXPECT_EQ(s.at(40).compound, nullptr);
+}
+
+// Which stone a default vein replaces in a sectioned chunk, and when the
+// chunk must be relit.
+TEST(SectionedGrid, OnlyNaturalRockIsStoneAndOtherBlocksAskForRelight) {
+    struct row {
+        uint8_t data;
+        uint32_t set;
+        bool placed, relight;
+    };
+    const row rows[] = {
+        {0, 0, true, false},           {1, 0, true, false},
+        {3, 0, true, false},           {5, 0, true, false},
+        {2, 0, false, false},          {4, 0, false, false},
+        {6, 0, false, false},          {6, OPT_OVER_BLOCKS, true, true},
+        {2, OPT_OVER_ALL, true, true},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.data) + " set " + std::to_string(r.set));
+        nbt::document doc = sectioned_chunk({2}, {}, static_cast<uint8_t>(r.data * 0x11));
+        chunk_sections s;
+        ASSERT_EQ(s.bind(doc->root), sections_shape::ok);
+        sectioned_grid grid(s);
+        const options opt = make_options(r.set);
+        grid.place(4, 33, 5, 1064, &opt);
+        EXPECT_EQ(s.id(4, 33, 5), r.placed ? 1064 : 1);
+        EXPECT_EQ(s.data(4, 33, 5), r.placed ? 0 : r.data); // the ore's first variant
+        EXPECT_EQ(grid.relight(), r.relight);
+        EXPECT_EQ(grid.top(), 255);
+    }
 }
 
 } // namespace

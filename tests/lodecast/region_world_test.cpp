@@ -3,14 +3,17 @@
 // the result does not depend on the number of threads, and a killed run
 // leaves every region file old or new and complete.
 #include "lodecast/region_file.h"
+#include "lodecast/section_blocks.h"
 #include "nbt/nbt.hpp"
 #include "support/child_run.h"
 #include "support/files.h"
+#include "support/nbt_tree_equal.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -55,8 +58,8 @@ std::map<int, Slot> read_region(const std::string &path) {
         nbt_encode(doc.get(), NBT_UNCOMPRESSED, plain.get(), nullptr);
         slot.document.assign(plain.data(), plain.data() + plain.size());
         nbt_tag *blocks = nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", doc->root));
-        const nbt_byte_array *a = nbt_cast_byte_array(blocks);
-        slot.lapis = std::count(a->content, a->content + a->length, kLapis);
+        const nbt_byte_array *a = blocks == nullptr ? nullptr : nbt_cast_byte_array(blocks);
+        slot.lapis = a == nullptr ? -1 : std::count(a->content, a->content + a->length, kLapis);
     }
     close(fd);
     return slots;
@@ -180,6 +183,168 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
         }
     }
     EXPECT_GT(rewritten, 0);
+}
+
+// ---- sectioned worlds ------------------------------------------------------
+
+const std::string kAnvil = std::string(LODECAST_TEST_DATA) + "/worlds/anvil";
+constexpr int kSilver = 1064; // iceandfire:silver_ore in the fixture's registry
+
+nbt::document parse_document(const Bytes &plain) {
+    nbt::document doc = nbt::make_document();
+    EXPECT_EQ(
+        nbt_parse_memory(doc.get(), plain.data(), plain.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
+        NBT_OK);
+    return doc;
+}
+
+std::string anvil_world(const TempDir &dir, const std::string &name, const std::string &region) {
+    const fs::path w = dir.path() / name;
+    fs::create_directories(w / "region");
+    fs::copy_file(kAnvil + "/level.dat", w / "level.dat");
+    fs::copy_file(kAnvil + "/region/" + region, w / "region" / region);
+    fs::permissions(w / "region" / region, fs::perms::owner_write, fs::perm_options::add);
+    return w.string();
+}
+
+// Every block a run changed became the ore with data 0 over a block the
+// options allow; with those blocks (and LightPopulated where due) put
+// back, each chunk is the tree it was, every other array and tag included.
+TEST(SectionedWorld, AnUpdateChangesNothingButThePlacedBlocks) {
+    for (const bool over_blocks : {false, true}) {
+        SCOPED_TRACE(over_blocks ? "-ob" : "default");
+        TempDir dir;
+        const std::string w = anvil_world(dir, "w", "r.-2.7.mca");
+        std::vector<std::string> args = {
+            w, "iceandfire:silver_ore", "-r", "30", "-s", "12", "-mx", "200", "-seed", "5"};
+        if (over_blocks) {
+            args.push_back("-ob");
+        }
+        const std::map<int, Slot> before = read_region(w + "/region/r.-2.7.mca");
+        const RunResult r = run_program(LODECAST_EXE, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::map<int, Slot> after = read_region(w + "/region/r.-2.7.mca");
+        ASSERT_EQ(after.size(), before.size());
+        long placed = 0;
+        for (const auto &[slot, s] : after) {
+            nbt::document old = parse_document(before.at(slot).document);
+            nbt::document now = parse_document(s.document);
+            chunk_sections was, is;
+            ASSERT_EQ(was.bind(old->root), sections_shape::ok);
+            ASSERT_EQ(is.bind(now->root), sections_shape::ok);
+            bool relit = false;
+            for (int y = 0; y < 256; ++y) {
+                for (int z = 0; z < 16; ++z) {
+                    for (int x = 0; x < 16; ++x) {
+                        const int id = was.id(x, y, z), data = was.data(x, y, z);
+                        if (is.id(x, y, z) == id && is.data(x, y, z) == data) {
+                            continue;
+                        }
+                        ++placed;
+                        const bool rock =
+                            id == 1 && (data == 0 || data == 1 || data == 3 || data == 5);
+                        EXPECT_TRUE(rock || (over_blocks && id != 0 && id != kSilver))
+                            << id << ":" << data;
+                        EXPECT_EQ(is.id(x, y, z), kSilver);
+                        EXPECT_EQ(is.data(x, y, z), 0);
+                        relit = relit || !rock;
+                        was.set(x, y, z, kSilver, 0);
+                    }
+                }
+            }
+            nbt_tag *lit =
+                nbt_find_tag_by_name("LightPopulated", nbt_find_tag_by_name("Level", old->root));
+            if (relit && lit != nullptr) {
+                nbt_set_byte(lit, 0);
+            }
+            EXPECT_EQ(nbt_tree_difference(old->root, now->root), "") << "slot " << slot;
+        }
+        EXPECT_GT(placed, 0);
+    }
+}
+
+TEST(SectionedWorld, PalettesAndUnknownSectionStorageAreRefused) {
+    TempDir dir;
+    // A DataVersion past the numeric ids: nothing is touched.
+    const std::string w = anvil_world(dir, "w", "r.-3.0.mca");
+    nbt::document level = nbt::make_document();
+    ASSERT_EQ(nbt_parse(level.get(), (w + "/level.dat").c_str()), NBT_OK);
+    nbt_set_int(nbt_find_tag_by_name("DataVersion", nbt_find_tag_by_name("Data", level->root)),
+                1344);
+    ASSERT_GE(nbt_write(level.get(), (w + "/level.dat").c_str()), 0);
+    const Bytes region = read_file(w + "/region/r.-3.0.mca");
+    RunResult r = run_program(LODECAST_EXE, {w, "1064"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Processing...\n" + w +
+                         " stores blocks in palettes, which lodecast cannot update - nothing "
+                         "changed\n");
+    EXPECT_TRUE(read_file(w + "/region/r.-3.0.mca") == region);
+
+    // A section with an extra array: its record is carried over as it is.
+    const std::string v = anvil_world(dir, "v", "r.-3.0.mca");
+    const std::map<int, Slot> old = read_region(v + "/region/r.-3.0.mca");
+    ASSERT_EQ(old.size(), 1u);
+    const int slot = old.begin()->first;
+    nbt::document doc = parse_document(old.begin()->second.document);
+    const nbt_list *sections =
+        nbt_cast_list(nbt_find_tag_by_name("Sections", nbt_find_tag_by_name("Level", doc->root)));
+    nbt_tag first{TAG_COMPOUND, nullptr, sections->content[0]};
+    nbt_tag *extra = nullptr;
+    ASSERT_EQ(nbt_new_byte_array(&extra, "Blocks16"), 0);
+    const Bytes wide(8192, 0);
+    nbt_set_byte_array(extra, wide.data(), 8192);
+    nbt_add_tag(extra, &first);
+    nbt::buffer z;
+    ASSERT_GE(nbt_encode(doc.get(), NBT_ZLIB, z.get(), nullptr), 0);
+    {
+        const int fd = open((v + "/region/r.-3.0.mca").c_str(), O_WRONLY | O_TRUNC);
+        region::fd_sink sink(fd);
+        region::writer out(sink);
+        ASSERT_EQ(out.add_record(slot, region::compression_zlib, z.data(), z.size(), 7),
+                  region::write_result::ok);
+        ASSERT_EQ(out.finish(), region::write_result::ok);
+        close(fd);
+    }
+    const Bytes written = read_file(v + "/region/r.-3.0.mca");
+    r = run_program(LODECAST_EXE, {v, "iceandfire:silver_ore", "-r", "5", "-oa"});
+    EXPECT_EQ(r.status, 0);
+    const region::chunk_pos p = region::chunk_of_slot(-3, 0, slot);
+    EXPECT_EQ(r.err, "Processing...\n" + v + "/region/r.-3.0.mca chunk (" + std::to_string(p.x) +
+                         ", " + std::to_string(p.z) +
+                         "): a section holds block storage lodecast does not understand - "
+                         "record kept as it is\nWorld updated\n");
+    EXPECT_TRUE(read_file(v + "/region/r.-3.0.mca") == written);
+}
+
+TEST(SectionedWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
+    TempDir dir;
+    const std::string w1 = dir.file("w1"), w2 = dir.file("w2");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--sectioned", w1, "34"}).status, 0);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--sectioned", w2, "34"}).status, 0);
+    const std::vector<std::string> args = {
+        "lodecast:ruby_ore", "-r", "6", "-s", "9", "-mx", "150", "-oo", "-vv", "-seed", "3"};
+    std::vector<std::string> a1 = {w1}, a2 = {w2};
+    a1.insert(a1.end(), args.begin(), args.end());
+    a2.insert(a2.end(), args.begin(), args.end());
+    a1.insert(a1.end(), {"-j", "1"});
+    a2.insert(a2.end(), {"-j", "3"});
+    const RunResult one = run_program(LODECAST_EXE, a1);
+    const RunResult three = run_program(LODECAST_EXE, a2);
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(three.status, 0);
+    EXPECT_NE(one.err.find("Added block at"), std::string::npos);
+    EXPECT_EQ(one.err.substr(one.err.find('\n')), three.err.substr(three.err.find('\n')));
+    int files = 0;
+    for (const auto &e : fs::directory_iterator(w1 + "/region")) {
+        ++files;
+        const std::map<int, Slot> a = read_region(e.path().string());
+        const std::map<int, Slot> b = read_region(w2 + "/region/" + e.path().filename().string());
+        ASSERT_EQ(a.size(), b.size());
+        for (const auto &[slot, s] : a) {
+            EXPECT_TRUE(b.at(slot).document == s.document) << e.path() << " slot " << slot;
+        }
+    }
+    EXPECT_EQ(files, 4);
 }
 
 } // namespace

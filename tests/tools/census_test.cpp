@@ -662,4 +662,44 @@ TEST(CensusProgram, CountsARealChunk) {
 
 #endif
 
+// ---- sectioned worlds ------------------------------------------------------
+
+TEST(CensusSectioned, CountsModOresByNameAtEveryHeight) {
+    TempDir dir;
+    const std::string w = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--sectioned", w, "6"}).status, 0);
+    census_args args;
+    std::string error;
+    const char *argv[] = {"lodecast-census", w.c_str(), "lodecast:tin_ore", "301", "coal"};
+    ASSERT_TRUE(parse_census_args(5, argv, args, error)) << error;
+    EXPECT_EQ(args.ids, (std::vector<int>{300, 301, 16}));
+    const char *wrong[] = {"lodecast-census", w.c_str(), "lodecast:tin_or"};
+    EXPECT_FALSE(parse_census_args(3, wrong, args, error));
+    EXPECT_EQ(error, "not an ore: lodecast:tin_or (a block id 0..4095, a block name or an ore's "
+                     "name); close matches: lodecast:tin_ore, lodecast:ruby_ore");
+    ASSERT_TRUE(parse_census_args(5, argv, args, error));
+
+    census c = make_census(args.ids, args.names);
+    ASSERT_TRUE(census_world(w, c, error)) << error;
+    EXPECT_EQ(c.height, 256);
+    EXPECT_EQ(c.chunks_counted, 36u);
+    for (const auto &[id, name] :
+         std::map<int, std::string>{{300, "lodecast:tin_ore"}, {301, "lodecast:ruby_ore"}}) {
+        const ore_tally &t = tally(c, id);
+        EXPECT_EQ(t.name, name);
+        const RunResult counted =
+            run_program(LODECAST_MKWORLD_EXE, {"--count", w, std::to_string(id)});
+        EXPECT_EQ(std::to_string(t.total) + "\n", counted.out);
+        EXPECT_GT(t.total, 0u);
+        uint64_t inside = 0; // the world maker puts them at heights 5..20 only
+        for (int y = 5; y <= 20; ++y) {
+            inside += t.per_y[static_cast<size_t>(y)];
+        }
+        EXPECT_EQ(inside, t.total);
+    }
+    EXPECT_EQ(tally(c, 16).name, "Coal");
+    EXPECT_EQ(lines_of(render_csv(c)).size(), 257u);
+    EXPECT_NE(render_report(c, w).find("lodecast:tin_ore (300): "), std::string::npos);
+}
+
 } // namespace

@@ -219,6 +219,19 @@ TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
     }
 }
 
+TEST(NbtdumpRegion, PrintsSectionedChunksWithTheirIntArrays) {
+    const std::string mca = std::string(LODECAST_TEST_DATA) + "/worlds/anvil/region/r.-2.7.mca";
+    RunResult r = run_program(NBTDUMP_EXE, {mca});
+    EXPECT_EQ(r.status, 0);
+    const auto chunks = chunks_in(r.out);
+    ASSERT_EQ(chunks.size(), 2u);
+    for (const auto &[head, tree] : chunks) {
+        EXPECT_NE(tree.find("TAG_INT_ARRAY(\"HeightMap\"): (256 entries) ["), std::string::npos)
+            << head;
+        EXPECT_NE(tree.find("TAG_LIST(\"Sections\")"), std::string::npos) << head;
+    }
+}
+
 } // namespace
 
 #endif

@@ -3,6 +3,7 @@
 #define LODECAST_CENSUS_CENSUS_H
 
 #include "lodecast/block.h"
+#include "lodecast/section_blocks.h"
 #include "tools/lodecast-census/chunk_map.h"
 
 #include <array>
@@ -16,10 +17,10 @@
 // What was found of one block id.
 struct ore_tally {
     int id = 0;
-    std::string name;                           // "Coal", or the id in decimal
-    uint64_t total = 0;                         // blocks of this id
-    uint64_t chunks = 0;                        // chunks holding at least one
-    std::array<uint64_t, chunk_height> per_y{}; // blocks at each height
+    std::string name;            // "Coal", or the id in decimal
+    uint64_t total = 0;          // blocks of this id
+    uint64_t chunks = 0;         // chunks holding at least one
+    std::vector<uint64_t> per_y; // blocks at each height of the census
 };
 
 // A chunk that could not be counted, and why.
@@ -29,6 +30,7 @@ struct skipped_chunk {
 };
 
 struct census {
+    int height = chunk_height; // heights counted: 128 flat, 256 sectioned
     std::vector<ore_tally> ores;
     uint64_t chunks_counted = 0;
     std::vector<skipped_chunk> skipped;    // unreadable or invalid chunks
@@ -46,11 +48,17 @@ std::string ore_name(int id);
 // ore's name in any case. The id, or -1 when arg is neither.
 int parse_ore(const char *arg);
 
-// A census with one empty tally per id, in the order given; repeated ids
-// are counted once.
-census make_census(const std::vector<int> &ids);
+// A census of heights 0..height-1 with one empty tally per id (0..4095),
+// in the order given, named by names[i] where given and not empty;
+// repeated ids are counted once.
+census make_census(const std::vector<int> &ids, const std::vector<std::string> &names = {},
+                   int height = chunk_height);
 
 // Add one chunk's block array (chunk_block_count ids) to the tallies.
 void count_blocks(const unsigned char *blocks, census &c);
+
+// Add one sectioned chunk's blocks (12-bit ids, heights 0..255; the
+// census's height must be sectioned_height).
+void count_sections(const chunk_sections &sections, census &c);
 
 #endif

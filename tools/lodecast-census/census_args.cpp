@@ -1,7 +1,11 @@
 #include "tools/lodecast-census/census_args.h"
 
+#include "lodecast/block_registry.h"
+#include "lodecast/options.h"
+#include "lodecast/world_kind.h"
 #include "tools/lodecast-census/census.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -9,9 +13,10 @@ const char census_usage[] =
     "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]\n"
     "Counts ore blocks in every chunk of a world, by height; never changes the world.\n"
     "  ore          a block id 0..255 or a name: coal, iron, gold, redstone, diamond,\n"
-    "               lapis (default: all six)\n"
+    "               lapis (default: all six); in a sectioned world (.mca) also an\n"
+    "               id up to 4095 or a block name of its registry (mod:name)\n"
     "  -csv <file>  write the count at each height as CSV: a header \"y,<ore>,...\",\n"
-    "               then one line per height 0..127\n"
+    "               then one line per height 0..127 (0..255 in a sectioned world)\n"
     "  -svg <file>  write a chart of the counts by height, to open in a browser\n"
     "  -map <file>  write a top-down map (SVG): one cell per chunk, shaded by its\n"
     "               count of the chosen ores; chunks that cannot be read hatched red\n"
@@ -19,9 +24,29 @@ const char census_usage[] =
     "listed and skipped), 1 on a usage error, a world directory that cannot be\n"
     "opened or an output file that cannot be written.\n";
 
+namespace {
+
+// An ore that only a sectioned world knows: a 12-bit id or a registry name.
+int sectioned_ore(const char *arg, const block_registry &registry) {
+    const int named = registry.id_of(arg);
+    if (named >= 0) {
+        return named <= max_sectioned_id ? named : -1;
+    }
+    char *end = nullptr;
+    const long v = std::strtol(arg, &end, 10);
+    return *arg >= '0' && *arg <= '9' && *end == '\0' && v <= max_sectioned_id ? static_cast<int>(v)
+                                                                               : -1;
+}
+
+} // namespace
+
 bool parse_census_args(int argc, const char *const *argv, census_args &args, std::string &error) {
     args = census_args{};
     bool have_world = false;
+    // The world's registry, read only when an ore needs it.
+    block_registry registry;
+    bool registry_read = false;
+    bool sectioned = false;
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
         if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
@@ -43,8 +68,23 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
             continue;
         }
         int id = parse_ore(a);
+        if (id < 0 && !registry_read) {
+            registry_read = true;
+            sectioned = identify_world(args.world, args.world) == world_kind::sectioned;
+            sectioned = sectioned && registry.load(args.world);
+        }
+        if (id < 0 && sectioned) {
+            id = sectioned_ore(a, registry);
+        }
         if (id < 0) {
-            error = std::string("not an ore: ") + a + " (a block id 0..255 or an ore's name)";
+            const char *what = sectioned ? "a block id 0..4095, a block name" : "a block id 0..255";
+            error = std::string("not an ore: ") + a + " (" + what + " or an ore's name)";
+            const char *sep = "; close matches: ";
+            for (const std::string &near :
+                 sectioned ? registry.close_matches(a) : std::vector<std::string>{}) {
+                error += sep + near;
+                sep = ", ";
+            }
             return false;
         }
         args.ids.push_back(id);
@@ -55,6 +95,11 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
     }
     if (args.ids.empty()) {
         args.ids.assign(std::begin(default_ore_ids), std::end(default_ore_ids));
+    }
+    if (sectioned) {
+        for (int id : args.ids) {
+            args.names.push_back(find_ore(id) != nullptr ? "" : registry.name_of(id));
+        }
     }
     return true;
 }

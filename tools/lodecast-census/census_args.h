@@ -8,6 +8,9 @@
 struct census_args {
     std::string world;
     std::vector<int> ids; // as given; the default ores when none was
+    // Per id, its registry name in a sectioned world ("" elsewhere or when
+    // it has none).
+    std::vector<std::string> names;
     std::string csv_path; // empty: no CSV file
     std::string svg_path; // empty: no chart
     std::string map_path; // empty: no map
@@ -18,8 +21,9 @@ extern const char census_usage[];
 
 // Read "<world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]" (options may
 // stand anywhere after the program name; "-h" or "--help" asks for the
-// usage text). true when args was filled; false with a one-line reason in
-// error otherwise.
+// usage text). In a sectioned world an ore may also be an id up to 4095
+// or a name of the world's block registry. true when args was filled; false with a one-line reason
+// in error otherwise.
 bool parse_census_args(int argc, const char *const *argv, census_args &args, std::string &error);
 
 #endif

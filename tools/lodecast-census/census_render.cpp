@@ -107,10 +107,10 @@ std::string render_report(const census &c, const std::string &world) {
         appendf(out, "\n%s (%d): %" PRIu64 " blocks in %" PRIu64 " chunks\n", t.name.c_str(), t.id,
                 t.total, t.chunks);
         uint64_t max = 0;
-        for (int b = 0; b < chunk_height / band_height; ++b) {
+        for (int b = 0; b < c.height / band_height; ++b) {
             max = std::max(max, band_count(t, b));
         }
-        for (int b = chunk_height / band_height - 1; b >= 0; --b) {
+        for (int b = c.height / band_height - 1; b >= 0; --b) {
             uint64_t n = band_count(t, b);
             // Round up so that any band holding blocks shows at least one mark.
             uint64_t len = max == 0 ? 0 : (n * bar_width + max - 1) / max;
@@ -130,7 +130,7 @@ std::string render_csv(const census &c) {
         out += t.name;
     }
     out += '\n';
-    for (int y = 0; y < chunk_height; ++y) {
+    for (int y = 0; y < c.height; ++y) {
         appendf(out, "%d", y);
         for (const ore_tally &t : c.ores) {
             appendf(out, ",%" PRIu64, t.per_y[static_cast<size_t>(y)]);
@@ -154,7 +154,7 @@ std::string render_svg(const census &c, const std::string &world) {
     auto px = [&](uint64_t count) {
         return left + (right - left) * static_cast<double>(count) / static_cast<double>(axis_max);
     };
-    auto py = [&](int y) { return bottom - (bottom - top) * y / (chunk_height - 1); };
+    auto py = [&](int y) { return bottom - (bottom - top) * y / (c.height - 1); };
 
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     appendf(out,
@@ -171,16 +171,16 @@ std::string render_svg(const census &c, const std::string &world) {
         appendf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", px(v), top, px(v),
                 bottom);
     }
-    for (int y = 16; y < chunk_height; y += 16) {
+    for (int y = 16; y < c.height; y += 16) {
         appendf(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", left, py(y),
                 right, py(y));
     }
     out += "</g>\n<g text-anchor=\"end\">\n";
-    for (int y = 0; y < chunk_height; y += 16) {
+    for (int y = 0; y < c.height; y += 16) {
         appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(y) + 4, y);
     }
-    appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(chunk_height - 1) + 4,
-            chunk_height - 1);
+    appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(c.height - 1) + 4,
+            c.height - 1);
     out += "</g>\n<g text-anchor=\"middle\">\n";
     for (uint64_t v = 0; v <= axis_max; v += step) {
         appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%" PRIu64 "</text>\n", px(v), bottom + 18, v);
@@ -200,7 +200,7 @@ std::string render_svg(const census &c, const std::string &world) {
         const char *colour = series_colour(t.id, i);
         appendf(out, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\" points=\"",
                 colour);
-        for (int y = 0; y < chunk_height; ++y) {
+        for (int y = 0; y < c.height; ++y) {
             appendf(out, "%s%.1f,%.1f", y == 0 ? "" : " ", px(t.per_y[static_cast<size_t>(y)]),
                     py(y));
         }

@@ -17,7 +17,7 @@ constexpr int bar_width = 40;
 std::string render_report(const census &c, const std::string &world);
 
 // One header line "y,<name>,<name>..." (names as in ore_tally::name, in
-// the census's order), then one line per height 0..127: the height and
+// the census's order), then one line per height 0..c.height-1: the height and
 // the number of blocks of each id at it. Lines end in "\n".
 std::string render_csv(const census &c);
 

@@ -31,6 +31,18 @@ class census_hooks : public walk_hooks {
     census &c_;
 };
 
+// Why a loaded sectioned document cannot be counted, or null.
+const char *sections_problem(nbt_tag *root, chunk_sections &sections) {
+    switch (sections.bind(root)) {
+    case sections_shape::ok:
+        return nullptr;
+    case sections_shape::not_a_chunk:
+        return "no \"Sections\" list of compounds in \"Level\"";
+    default:
+        return "a section holds block storage lodecast does not understand";
+    }
+}
+
 // Why a loaded document cannot be counted, or null.
 const char *shape_problem(nbt_tag *root) {
     nbt_tag *level = root != nullptr ? nbt_find_tag_by_name("Level", root) : nullptr;
@@ -67,8 +79,17 @@ bool census_world(const std::string &path, census &c, std::string &error,
     const world_kind kind = identify_world(path, path);
     std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
     if (!format) {
-        error = std::strerror(errno);
+        error = kind == world_kind::paletted
+                    ? "it stores blocks in palettes, which the census cannot read"
+                    : std::strerror(errno);
         return false;
+    }
+    const bool sectioned = kind == world_kind::sectioned;
+    if (sectioned) {
+        c.height = sectioned_height; // the tallies grow to the taller chunks
+        for (ore_tally &t : c.ores) {
+            t.per_y.resize(static_cast<size_t>(c.height), 0);
+        }
     }
     census_hooks hooks(c);
     chunk_io io;
@@ -76,6 +97,7 @@ bool census_world(const std::string &path, census &c, std::string &error,
     while (format->next(unit, hooks) == world_format::step::unit) {
         for (size_t i = 0; i < unit->chunk_count(); ++i) {
             nbt::document doc;
+            chunk_sections sections;
             const chunk_status st = unit->load(i, doc, io);
             const size_t skipped = c.skipped.size();
             uint64_t before = 0;
@@ -84,6 +106,12 @@ bool census_world(const std::string &path, census &c, std::string &error,
             }
             if (st != chunk_status::ok) {
                 c.skipped.push_back({unit->describe(i), load_failure(*unit, i, st)});
+            } else if (sectioned) {
+                if (const char *why = sections_problem(doc->root, sections)) {
+                    c.skipped.push_back({unit->describe(i), why});
+                } else {
+                    count_sections(sections, c);
+                }
             } else if (const char *why = shape_problem(doc->root)) {
                 c.skipped.push_back({unit->describe(i), why});
             } else {

@@ -10,7 +10,8 @@
 // Called after each chunk file, counted or skipped.
 using census_progress = std::function<void(const census &)>;
 
-// Count every chunk file of the world at path into c. The world has the
+// Count every chunk of the world at path into c (a sectioned world
+// raises c's height to 256). The world has the
 // layout lodecast walks: directories whose names pass check_base32 at
 // levels 1 and 2, regular files whose names pass check_chunkname at level
 // 3; everything else is ignored. Entries are visited in name order.

@@ -68,7 +68,7 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    census c = make_census(args.ids);
+    census c = make_census(args.ids, args.names);
     // The progress line rewrites itself, so it only makes sense on a terminal.
     std::optional<progress_line> line;
     census_progress progress;

@@ -1,7 +1,8 @@
-// lodecast-mkworld [--force] [--region] <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region|--sectioned] <dir> [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
-//     --region as region files and a level.dat.
+//     --region as region files and a level.dat, with --sectioned as a
+//     sectioned world (.mca) with a mod loader's block registry.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
@@ -9,6 +10,7 @@
 
 #include "lodecast/chunk_document.h"
 #include "lodecast/chunk_name.h"
+#include "lodecast/section_blocks.h"
 #include "lodecast/std_fds.h"
 #include "lodecast/world_kind.h"
 #include "nbt/nbt.hpp"
@@ -68,7 +70,19 @@ class strict_hooks : public walk_hooks {
     bool failed = false;
 };
 
-// Blocks of id in every chunk of the world at dir, of either format.
+long long count_in_sections(const chunk_sections &sections, int id) {
+    long long n = 0;
+    for (int y = 0; y < sectioned_height; ++y) {
+        for (int z = 0; z < section_side; ++z) {
+            for (int x = 0; x < section_side; ++x) {
+                n += sections.id(x, y, z) == id ? 1 : 0;
+            }
+        }
+    }
+    return n;
+}
+
+// Blocks of id in every chunk of the world at dir, of any format.
 int count_blocks(const fs::path &dir, int id) {
     const world_kind kind = identify_world(dir, dir);
     std::unique_ptr<world_format> format = open_world_format(kind, dir, dir, true);
@@ -85,14 +99,19 @@ int count_blocks(const fs::path &dir, int id) {
     while ((step = format->next(unit, hooks)) == world_format::step::unit) {
         for (size_t i = 0; i < unit->chunk_count(); ++i) {
             nbt::document doc;
-            const nbt_byte_array *blocks =
-                unit->load(i, doc, io) == chunk_status::ok ? chunk_blocks(doc->root) : nullptr;
-            if (blocks == nullptr) {
+            const bool loaded = unit->load(i, doc, io) == chunk_status::ok;
+            const nbt_byte_array *blocks = loaded ? chunk_blocks(doc->root) : nullptr;
+            chunk_sections sections;
+            if (loaded && kind == world_kind::sectioned &&
+                sections.bind(doc->root) == sections_shape::ok) {
+                total += count_in_sections(sections, id);
+            } else if (blocks != nullptr) {
+                total += std::count(blocks->content, blocks->content + blocks->length, id);
+            } else {
                 std::fprintf(stderr, "lodecast-mkworld: not a chunk: %s\n",
                              unit->describe(i).c_str());
                 return 1;
             }
-            total += std::count(blocks->content, blocks->content + blocks->length, id);
         }
     }
     if (step == world_format::step::stopped || hooks.failed) {
@@ -102,15 +121,16 @@ int count_blocks(const fs::path &dir, int id) {
     return 0;
 }
 
-const char help_text[] =
-    "Usage: lodecast-mkworld [--force] [--region] <dir> [chunks per side, 1-1024, default 8]\n"
-    "       lodecast-mkworld --count <dir> <block id>\n"
-    "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-    "(--force: into one that already holds files), or counts a block's id.\n";
+const char help_text[] = "Usage: lodecast-mkworld [--force] [--region|--sectioned] <dir>\n"
+                         "                        [chunks per side, 1-1024, default 8]\n"
+                         "       lodecast-mkworld --count <dir> <block id>\n"
+                         "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
+                         "(--force: into one that already holds files), or counts a block's id.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region] <dir> [chunks per side, 1-%d, default 8]\n"
+                 "Usage: %s [--force] [--region|--sectioned] <dir> [chunks per side, 1-%d, "
+                 "default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
@@ -144,7 +164,9 @@ int main(int argc, char **argv) {
     const char *name = argc > 0 ? argv[0] : "lodecast-mkworld";
     if (argc == 4 && std::string(argv[1]) == "--count") {
         int id;
-        if (!parse_int(argv[3], 0, 255, &id)) {
+        const int most =
+            identify_world(argv[2], argv[2]) == world_kind::sectioned ? max_sectioned_id : 255;
+        if (!parse_int(argv[3], 0, most, &id)) {
             return usage(name);
         }
         return count_blocks(argv[2], id);
@@ -152,13 +174,15 @@ int main(int argc, char **argv) {
     // The two flags in either order.
     bool force = false;
     bool region_files = false;
+    bool sectioned = false;
     int first = 1;
     for (; first < argc && first < 3; ++first) {
         const std::string flag = argv[first];
         if (flag == "--force" && !force) {
             force = true;
-        } else if (flag == "--region" && !region_files) {
+        } else if ((flag == "--region" || flag == "--sectioned") && !region_files) {
             region_files = true;
+            sectioned = flag == "--sectioned";
         } else {
             break;
         }
@@ -175,6 +199,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side)
+    return region_files ? mkworld::make_region_world(argv[first], side, sectioned)
                         : make_world(argv[first], side);
 }

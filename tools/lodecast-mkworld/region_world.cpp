@@ -3,6 +3,7 @@
 #include "chunk_doc.h"
 #include "lodecast/region_file.h"
 #include "nbt/nbt_io.h"
+#include "sectioned_chunk.h"
 #include "tags.h"
 
 #include <cerrno>
@@ -31,7 +32,7 @@ struct chunk_range {
 // Writes region (rx, rz) with every chunk of range inside it, slots in index
 // order; the file's size is added to *bytes. false after a message.
 bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range range, nbt_codec *codec,
-                  uint64_t *bytes) {
+                  bool sectioned, uint64_t *bytes) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "Cannot create %s: %s\n", file.c_str(), std::strerror(errno));
@@ -46,7 +47,7 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
         if (!range.holds(c.x, c.z)) {
             continue;
         }
-        nbt::document doc = make_chunk(c.x, c.z);
+        nbt::document doc = sectioned ? make_sectioned_chunk(c.x, c.z) : make_chunk(c.x, c.z);
         encoded.clear();
         ok = doc && nbt_encode(doc.get(), NBT_ZLIB, encoded.get(), codec) >= 0 &&
              out.add_record(slot, region::compression_zlib, encoded.data(), encoded.size(),
@@ -64,9 +65,39 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
     return true;
 }
 
+// The mod loader's block registry of a sectioned world: some of the game's
+// blocks and the two mod ores.
+nbt::tag_ptr block_registry_tag() {
+    static const struct {
+        const char *name;
+        int32_t id;
+    } blocks[] = {{"minecraft:air", 0},          {"minecraft:stone", 1},
+                  {"minecraft:grass", 2},        {"minecraft:dirt", 3},
+                  {"minecraft:bedrock", 7},      {"minecraft:gravel", 13},
+                  {"minecraft:gold_ore", 14},    {"minecraft:iron_ore", 15},
+                  {"minecraft:coal_ore", 16},    {"minecraft:lapis_ore", 21},
+                  {"minecraft:diamond_ore", 56}, {"minecraft:redstone_ore", 73},
+                  {"lodecast:tin_ore", kTinOre}, {"lodecast:ruby_ore", kRubyOre}};
+    nbt::tag_ptr fml = compound("FML");
+    nbt::tag_ptr registries = compound("Registries");
+    nbt::tag_ptr registry = compound("minecraft:blocks");
+    nbt::tag_ptr ids = compound_list("ids");
+    bool ok = fml && registries && registry && ids;
+    for (const auto &b : blocks) {
+        nbt::tag_ptr item = compound("");
+        ok = ok && item && add(item.get(), string_tag("K", b.name)) &&
+             add(item.get(), int_tag("V", b.id)) && add_item(ids.get(), std::move(item));
+    }
+    nbt_tag *reg = registry.get();
+    nbt_tag *regs = registries.get();
+    ok = ok && add(reg, std::move(ids)) && add(regs, std::move(registry)) &&
+         add(fml.get(), std::move(registries));
+    return ok ? std::move(fml) : nullptr;
+}
+
 // A plausible minimal level.dat; every value is fixed so that worlds are
 // reproducible.
-bool write_level_dat(const fs::path &file, uint64_t size_on_disk) {
+bool write_level_dat(const fs::path &file, uint64_t size_on_disk, bool sectioned) {
     nbt::document doc = nbt::make_document();
     nbt::tag_ptr root = compound("");
     nbt::tag_ptr data = compound("Data");
@@ -74,13 +105,16 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk) {
         return false;
     }
     nbt_tag *d = data.get();
-    const bool ok = add(root.get(), std::move(data)) &&
-                    add(d, int_tag("version", region_world_version)) &&
-                    add(d, string_tag("LevelName", "lodecast demo")) &&
-                    add(d, long_tag("RandomSeed", 0)) && add(d, long_tag("LastPlayed", 0)) &&
-                    add(d, int_tag("SpawnX", 0)) && add(d, int_tag("SpawnY", 80)) &&
-                    add(d, int_tag("SpawnZ", 0)) && add(d, long_tag("Time", 0)) &&
-                    add(d, long_tag("SizeOnDisk", static_cast<int64_t>(size_on_disk)));
+    const bool ok =
+        add(root.get(), std::move(data)) &&
+        add(d, int_tag("version", sectioned ? sectioned_world_version : region_world_version)) &&
+        (!sectioned || (add(d, int_tag("DataVersion", sectioned_data_version)) &&
+                        add(root.get(), block_registry_tag()))) &&
+        add(d, string_tag("LevelName", "lodecast demo")) && add(d, long_tag("RandomSeed", 0)) &&
+        add(d, long_tag("LastPlayed", 0)) && add(d, int_tag("SpawnX", 0)) &&
+        add(d, int_tag("SpawnY", 80)) && add(d, int_tag("SpawnZ", 0)) &&
+        add(d, long_tag("Time", 0)) &&
+        add(d, long_tag("SizeOnDisk", static_cast<int64_t>(size_on_disk)));
     if (!ok) {
         return false;
     }
@@ -90,7 +124,7 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk) {
 
 } // namespace
 
-int make_region_world(const fs::path &dir, int side) {
+int make_region_world(const fs::path &dir, int side, bool sectioned) {
     const int32_t lo = -(side / 2);
     const chunk_range range{lo, lo + side - 1};
     const fs::path folder = dir / "region";
@@ -104,13 +138,15 @@ int make_region_world(const fs::path &dir, int side) {
     uint64_t bytes = 0;
     for (int32_t rx = region::region_of(range.lo); rx <= region::region_of(range.hi); ++rx) {
         for (int32_t rz = region::region_of(range.lo); rz <= region::region_of(range.hi); ++rz) {
-            const fs::path file = folder / region::file_name(rx, rz, region::extension::mcr);
-            if (!write_region(file, rx, rz, range, codec.get(), &bytes)) {
+            const fs::path file =
+                folder / region::file_name(
+                             rx, rz, sectioned ? region::extension::mca : region::extension::mcr);
+            if (!write_region(file, rx, rz, range, codec.get(), sectioned, &bytes)) {
                 return 1;
             }
         }
     }
-    if (!write_level_dat(dir / "level.dat", bytes)) {
+    if (!write_level_dat(dir / "level.dat", bytes, sectioned)) {
         std::fprintf(stderr, "Cannot write %s\n", (dir / "level.dat").c_str());
         return 1;
     }

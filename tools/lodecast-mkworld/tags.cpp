@@ -27,6 +27,30 @@ nbt::tag_ptr compound_list(const char *name) {
     return rc == 0 ? std::move(owned) : nullptr;
 }
 
+nbt::tag_ptr int_array(const char *name, const std::vector<int32_t> &values) {
+    nbt_tag *t = nullptr;
+    int rc = nbt_new_int_array(&t, name);
+    nbt::tag_ptr owned(t);
+    if (rc != 0 || nbt_set_int_array(t, values.data(), static_cast<int>(values.size())) != 0) {
+        return nullptr;
+    }
+    return owned;
+}
+
+bool add_item(nbt_tag *list, nbt::tag_ptr item) {
+    nbt_list *l = item ? nbt_cast_list(list) : nullptr;
+    if (l == nullptr) {
+        return false;
+    }
+    const int32_t before = l->length;
+    nbt_add_list_item(item->value, list);
+    if (l->length == before) {
+        return false; // the item's payload is still owned by item
+    }
+    item->value = nullptr; // the list owns the payload now; free only the shell
+    return true;
+}
+
 nbt::tag_ptr compound(const char *name) {
     nbt_tag *t = nullptr;
     int rc = nbt_new_compound(&t, name);

@@ -1,0 +1,35 @@
+// Block names from the real registry of a modded world's level.dat.
+#include "lodecast/block_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kWorld = std::string(LODECAST_TEST_DATA) + "/worlds/anvil";
+
+TEST(BlockRegistry, NamesAndIdsOfTheWorld) {
+    block_registry r;
+    ASSERT_TRUE(r.load(kWorld));
+    EXPECT_EQ(r.id_of("iceandfire:silver_ore"), 1064);
+    EXPECT_EQ(r.id_of("minecraft:stone"), 1);
+    EXPECT_EQ(r.name_of(1064), "iceandfire:silver_ore");
+    EXPECT_EQ(r.id_of("iceandfire:silvr_ore"), -1);
+    EXPECT_FALSE(block_registry().load(kWorld + "/region")); // no level.dat there
+}
+
+TEST(BlockRegistry, CloseMatchesOfAMisspelling) {
+    block_registry r;
+    ASSERT_TRUE(r.load(kWorld));
+    const std::vector<std::string> near = r.close_matches("iceandfire:silvr_ore");
+    ASSERT_FALSE(near.empty());
+    EXPECT_LE(near.size(), 5u);
+    EXPECT_EQ(near[0], "iceandfire:silver_ore");
+    const std::vector<std::string> part = r.close_matches("sapphire_ore");
+    ASSERT_FALSE(part.empty());
+    EXPECT_EQ(part[0], "iceandfire:sapphire_ore");
+    EXPECT_TRUE(r.close_matches("zzzzzzzzzzzzzzzzzzzzzzzz").empty());
+}
+
+} // namespace
