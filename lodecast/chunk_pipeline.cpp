@@ -58,7 +58,10 @@ struct chunk_pipeline::task {
 struct chunk_pipeline::pool {
     explicit pool(chunk_pipeline *p) : owner(p) {}
 
-    ~pool() {
+    ~pool() { stop_workers(); }
+
+    // Lets every worker finish its task, then ends and joins it.
+    void stop_workers() {
         {
             std::lock_guard<std::mutex> lock(m);
             stopping = true;
@@ -68,6 +71,8 @@ struct chunk_pipeline::pool {
         for (std::thread &t : workers) {
             t.join();
         }
+        workers.clear();
+        stopping = false;
     }
 
     void start(int threads) {
@@ -83,18 +88,7 @@ struct chunk_pipeline::pool {
             }
         }
         if (started[0] == 0 || started[1] == 0) {
-            // Needs one of each: stop any that did start, run in place.
-            {
-                std::lock_guard<std::mutex> lock(m);
-                stopping = true;
-            }
-            work_cv.notify_all();
-            disk_cv.notify_all();
-            for (std::thread &t : workers) {
-                t.join();
-            }
-            workers.clear();
-            stopping = false;
+            stop_workers(); // needs one of each: run in place
             return;
         }
         cap = 2 * static_cast<size_t>(count) + 2;

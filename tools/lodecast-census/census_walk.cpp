@@ -1,6 +1,7 @@
 #include "tools/lodecast-census/census_walk.h"
 
 #include "lodecast/chunk_document.h"
+#include "lodecast/file_problem.h"
 #include "lodecast/world_kind.h"
 
 #include <cerrno>
@@ -62,14 +63,10 @@ std::string load_failure(const world_unit &unit, size_t i, chunk_status status) 
     if (!why.empty()) {
         return why;
     }
-    switch (status) {
-    case chunk_status::init_failed:
-        return "out of memory";
-    case chunk_status::invalid:
+    if (status == chunk_status::invalid) {
         return "over the limits of a chunk, or not one that could be written back unchanged";
-    default:
-        return "not a valid NBT file (damaged or truncated)";
     }
+    return unreadable_reason(unit.path(), status == chunk_status::init_failed ? NBT_EMEM : NBT_ERR);
 }
 
 } // namespace

@@ -40,11 +40,12 @@ int make_world(const fs::path &dir, int side) {
             std::error_code ec;
             fs::create_directories(sub, ec);
             if (ec) {
-                std::fprintf(stderr, "Cannot create %s: %s\n", sub.c_str(), ec.message().c_str());
+                std::fprintf(stderr, "lodecast-mkworld: cannot create %s: %s\n", sub.c_str(),
+                             ec.message().c_str());
                 return 1;
             }
             if (mkworld::write_chunk(file.string(), x, z) < 0) {
-                std::fprintf(stderr, "Cannot write %s\n", file.c_str());
+                std::fprintf(stderr, "lodecast-mkworld: cannot write %s\n", file.c_str());
                 return 1;
             }
         }

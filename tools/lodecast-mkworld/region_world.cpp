@@ -35,7 +35,8 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
                   bool sectioned, uint64_t *bytes) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        std::fprintf(stderr, "Cannot create %s: %s\n", file.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "lodecast-mkworld: cannot create %s: %s\n", file.c_str(),
+                     std::strerror(errno));
         return false;
     }
     region::fd_sink sink(fd);

@@ -1,5 +1,6 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
+#include "lodecast/file_problem.h"
 #include "lodecast/std_fds.h"
 #include "nbt/nbt.hpp"
 #include "region_dump.h"
@@ -23,28 +24,6 @@ const char usage_text[] = "Usage: nbtdump [--] <file>...\n"
 
 using nbt_file_ptr = nbt::document;
 
-// Why path could not be read, for a failed nbt_parse status.
-const char *failure_reason(const char *path, int status) {
-    if (status == NBT_EMEM) {
-        return "out of memory";
-    }
-    if (status == NBT_EGZ) {
-        // The library does not promise to keep errno; ask the system again.
-        int fd = open(path, O_RDONLY);
-        if (fd < 0) {
-            return std::strerror(errno);
-        }
-        close(fd);
-        return "cannot open";
-    }
-    // A directory opens fine but reads as garbage; say what it really is.
-    struct stat st;
-    if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-        return std::strerror(EISDIR);
-    }
-    return "not a valid NBT file (damaged or truncated)";
-}
-
 // Print one file; 0 when printed, 1 after a message on standard error.
 int dump_file(const char *path) {
     nbt_file *raw = nullptr;
@@ -55,7 +34,7 @@ int dump_file(const char *path) {
     nbt_file_ptr file(raw);
     int status = nbt_parse(file.get(), path);
     if (status != NBT_OK) {
-        std::fprintf(stderr, "nbtdump: %s: %s\n", path, failure_reason(path, status));
+        std::fprintf(stderr, "nbtdump: %s: %s\n", path, unreadable_reason(path, status).c_str());
         return 1;
     }
     if (file->root != nullptr) {
