@@ -6,7 +6,7 @@
 // a temporary file beside it, sync it and rename it over the chunk. One
 // thread, no veins. The tool's time per chunk is measured against this one.
 //
-// In a region world (a region/ folder holding .mcr files) the same for
+// In a region world (a region/ folder holding .mcr or .mca files) the same for
 // every region file: read each record, decompress and parse it, serialise
 // and compress it again (zlib), lay the records into a temporary file
 // beside it, sync it once and rename it over the region file.
@@ -130,7 +130,7 @@ int main(int argc, char **argv) {
     std::vector<std::string> regions;
     std::error_code ec;
     for (const auto &e : fs::directory_iterator(fs::path(argv[1]) / "region", ec)) {
-        if (e.path().extension() == ".mcr") {
+        if (e.path().extension() == ".mcr" || e.path().extension() == ".mca") {
             regions.push_back(e.path().string());
         }
     }
