@@ -61,7 +61,10 @@ std::string record_settings(int16_t ore_id, const options *opt) {
         {OPT_OVER_ORES, "ores"}, {OPT_OVER_BLOCKS, "blocks"}, {OPT_OVER_ALL, "all"}};
     for (const auto &[bit, name] : rules) {
         if (opt->set & bit) {
-            rule += (rule.empty() ? "" : "+") + std::string(name);
+            if (!rule.empty()) {
+                rule += '+';
+            }
+            rule += name;
         }
     }
     std::ostringstream s;
