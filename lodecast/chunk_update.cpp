@@ -92,13 +92,17 @@ chunk_status process_sectioned_chunk(nbt_file *nf, int16_t ore_id, const options
     if (grid.failed()) {
         return chunk_status::init_failed;
     }
+    mark_relight(nf->root, grid);
+    return chunk_status::ok;
+}
+
+void mark_relight(nbt_tag *root, const sectioned_grid &grid) {
     // The game relights a chunk whose light is not marked as computed; stone
     // turned into ore lets no more light through, anything else might.
-    nbt_tag *lit = grid.relight() ? find_in_level(nf->root, "LightPopulated") : nullptr;
+    nbt_tag *lit = grid.relight() ? find_in_level(root, "LightPopulated") : nullptr;
     if (lit != nullptr && nbt_cast_byte(lit) != nullptr) {
         nbt_set_byte(lit, 0);
     }
-    return chunk_status::ok;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #ifndef LODECAST_CHUNK_UPDATE_H
 #define LODECAST_CHUNK_UPDATE_H
 
+#include "lodecast/block_grid.h"
 #include "lodecast/options.h"
 #include "lodecast/vein.h"
 #include "lodecast/world_format.h"
@@ -25,6 +26,10 @@ chunk_status process_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
 // The same for a sectioned chunk (ore_id 0..4095): invalid when it has no
 // sections or a section the tool does not understand; a chunk in which a
 // vein replaced anything but natural rock gets "LightPopulated" 0.
+// Marks the chunk for relighting ("LightPopulated" 0, where it has one)
+// when the grid's veins replaced anything but natural rock.
+void mark_relight(nbt_tag *root, const sectioned_grid &grid);
+
 chunk_status process_sectioned_chunk(nbt_file *nf, int16_t ore_id, const options *opt,
                                      placement_count *placed = nullptr);
 

@@ -1,6 +1,8 @@
 // Block layout, the precedence rule, data nibbles and the index checks.
 #include "lodecast/block.h"
 #include "lodecast/block_grid.h"
+#include "lodecast/chunk_document.h"
+#include "lodecast/chunk_update.h"
 #include "lodecast/section_blocks.h"
 #include "lodecast/vein.h"
 #include "nbt/nbt.hpp"
@@ -383,6 +385,9 @@ TEST(SectionedGrid, OnlyNaturalRockIsStoneAndOtherBlocksAskForRelight) {
         EXPECT_EQ(s.data(4, 33, 5), r.placed ? 0 : r.data); // the ore's first variant
         EXPECT_EQ(grid.relight(), r.relight);
         EXPECT_EQ(grid.top(), 255);
+        mark_relight(doc->root, grid);
+        nbt_tag *lit = find_in_level(doc->root, "LightPopulated");
+        EXPECT_EQ(*nbt_cast_byte(lit), r.relight ? 0 : 1);
     }
 }
 
