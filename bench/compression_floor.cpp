@@ -14,6 +14,7 @@
 // Prints the number of chunks and the time per chunk on standard output;
 // exit status 1 when a file could not be rewritten.
 #include "lodecast/region_file.h"
+#include "lodecast/staged_sink.h"
 #include "nbt/nbt.hpp"
 
 #include <chrono>
@@ -66,19 +67,6 @@ bool rewrite(const std::string &path, nbt_codec *codec, nbt::buffer &packed) {
            nbt_replace_file(path.c_str(), packed.data(), packed.size(), &file_only, nullptr) ==
                NBT_OK;
 }
-
-// The library's staged file as the region writer's sink.
-class staged_sink : public region::sink {
-  public:
-    explicit staged_sink(nbt_staged *s) : s_(s) {}
-    bool append(const void *d, size_t n) override { return nbt_stage_write(s_, d, n) == NBT_OK; }
-    bool write_at(uint64_t at, const void *d, size_t n) override {
-        return nbt_stage_pwrite(s_, d, n, at) == NBT_OK;
-    }
-
-  private:
-    nbt_staged *s_;
-};
 
 // Rewrites every record of the region file at path; the chunks it held, or
 // -1 when it could not be rewritten.

@@ -3,6 +3,7 @@
 #include "lodecast/chunk_document.h"
 #include "lodecast/output.h"
 #include "lodecast/section_blocks.h"
+#include "lodecast/staged_sink.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,21 +20,6 @@ namespace {
 // A record never spans more sectors than the location's count can say.
 constexpr size_t max_record_bytes =
     size_t{region::max_record_sectors} * region::sector_bytes - region::record_head_bytes;
-
-// The library's staged file as the region writer's sink.
-class staged_sink : public region::sink {
-  public:
-    explicit staged_sink(nbt_staged *s) : s_(s) {}
-    bool append(const void *data, size_t n) override {
-        return nbt_stage_write(s_, data, n) == NBT_OK;
-    }
-    bool write_at(uint64_t offset, const void *data, size_t n) override {
-        return nbt_stage_pwrite(s_, data, n, offset) == NBT_OK;
-    }
-
-  private:
-    nbt_staged *s_;
-};
 
 const char *damage_reason(region::status s) {
     switch (s) {

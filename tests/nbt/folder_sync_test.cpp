@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <fcntl.h>
+
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -178,6 +182,31 @@ TEST(FolderSync, NewFilesFollowTheUmaskOfTheMomentAndLeaveItAlone) {
         EXPECT_EQ(st.st_mode & 07777, c.mode) << "umask " << std::oct << c.mask;
     }
     umask(saved);
+}
+
+TEST(FolderSync, AStagedFileNeverTakesAStandardDescriptor) {
+    // With 0, 1 and 2 closed, open() would hand out 0 first: whatever then
+    // writes to standard output or error would write into the file.
+    TempDir dir;
+    const std::string path = dir.file("f.nbt");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(0);
+        close(1);
+        close(2);
+        nbt_staged *s = nullptr;
+        bool ok = nbt_stage_open(path.c_str(), &s, nullptr) == NBT_OK;
+        for (int fd = 0; fd < 3; ++fd) {
+            ok = ok && fcntl(fd, F_GETFD) == -1;
+        }
+        ok = ok && nbt_stage_write(s, "x", 1) == NBT_OK && nbt_stage_commit(s, nullptr) == NBT_OK;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read_file(path), (Bytes{'x'}));
 }
 
 } // namespace
