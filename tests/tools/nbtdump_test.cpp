@@ -14,7 +14,6 @@
 #include <string>
 #include <tuple>
 #include <unistd.h>
-#include <zlib.h>
 
 #ifdef NBTDUMP_EXE
 
