@@ -114,7 +114,9 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
     TempDir dir;
     std::ofstream(dir.file("p")) << "# dirt first\n3 -r 20 -mx 127 -s 32\n\nlapis -s 6 # smaller\n";
     std::ofstream(dir.file("bad")) << "Coal\n16 -j 4\n";
-    options base{OPT_VERBOSE | OPT_ROUNDS, 0, 0, 2}; // -v -r 2 on the command line
+    options base{};
+    base.set = OPT_VERBOSE | OPT_ROUNDS;
+    base.rounds = 2; // -r 2 on the command line
     struct Case {
         std::string arg;
         std::vector<std::pair<int, four>> want; // empty: refused

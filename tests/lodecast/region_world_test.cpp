@@ -1,7 +1,6 @@
-// lodecast on region worlds: every readable chunk of every region file is
-// updated, damaged records are reported and carried over byte for byte,
-// the result does not depend on the number of threads, and a killed run
-// leaves every region file old or new and complete.
+// lodecast on region worlds: every readable chunk is updated the same on any
+// number of threads, damage is reported and carried over byte for byte, and
+// a killed run leaves every region file old or new and whole.
 #include "lodecast/region_file.h"
 #include "lodecast/section_blocks.h"
 #include "nbt/nbt.hpp"
