@@ -322,8 +322,8 @@ void chunk_pipeline::chunk_finished(job *j) {
 
 void chunk_pipeline::commit(unit_job *u) {
     if (config_.group == 0 || !u->unit->groupable()) {
-        unit_committed(u, gate(u) == commit_gate::go ? u->unit->commit(config_.durability)
-                                                     : chunk_status::write_failed);
+        unit_committed(u, gate(u, false) == commit_gate::go ? u->unit->commit(config_.durability)
+                                                            : chunk_status::write_failed);
         return;
     }
     const chunk_status st = u->unit->stage();
@@ -361,24 +361,32 @@ void chunk_pipeline::flush_group() {
     nbt_durability in_place = config_.durability;
     in_place.sync_file = 0; // done above
     in_place.sync_folder = 0;
-    for (unit_job *u : units) {
-        chunk_status st = synced ? chunk_status::ok : u->unit->sync_staged(config_.durability);
-        if (st == chunk_status::ok) {
-            st = gate(u) == commit_gate::go ? u->unit->publish(in_place)
-                                            : chunk_status::write_failed;
+    // Every unit passes the run's checks first; what they write is made
+    // durable once for the group; only then is anything renamed.
+    std::vector<chunk_status> status(units.size());
+    for (size_t k = 0; k < units.size(); ++k) {
+        status[k] = synced ? chunk_status::ok : units[k]->unit->sync_staged(config_.durability);
+        if (status[k] == chunk_status::ok && gate(units[k], true) != commit_gate::go) {
+            status[k] = chunk_status::write_failed;
         }
-        unit_committed(u, st);
+    }
+    const bool renames = !config_.before_group_renames || config_.before_group_renames();
+    for (size_t k = 0; k < units.size(); ++k) {
+        if (status[k] == chunk_status::ok) {
+            status[k] = renames ? units[k]->unit->publish(in_place) : chunk_status::write_failed;
+        }
+        unit_committed(units[k], status[k]);
     }
 }
 
 // The run's own checks just before a unit's new content takes its place
 // (the session lock, backups, the record): they may refuse the unit or stop
 // every commit after it.
-commit_gate chunk_pipeline::gate(unit_job *u) {
+commit_gate chunk_pipeline::gate(unit_job *u, bool grouped) {
     commit_gate gate = stopped_ ? commit_gate::stop : commit_gate::go;
     if (gate == commit_gate::go && config_.before_commit) {
         // Every chunk is accepted by now; the unit's earlier jobs may be gone.
-        gate = config_.before_commit(*u->unit, u->accepted_ok);
+        gate = config_.before_commit(*u->unit, u->accepted_ok, grouped);
         if (gate == commit_gate::stop) {
             stopped_ = true;
         }

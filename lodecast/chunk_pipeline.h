@@ -63,7 +63,13 @@ struct pipeline_config {
     bool dry = false;
     // Runs on the disk worker just before each commit, with the chunks
     // whose new content the unit holds; none: every unit is committed.
-    std::function<commit_gate(const world_unit &, const std::vector<size_t> &)> before_commit;
+    // grouped: the unit is one of a group, and before_group_renames runs
+    // once the whole group has passed, before any of it is renamed, so that
+    // what the hook writes can be made durable once for the group.
+    std::function<commit_gate(const world_unit &, const std::vector<size_t> &, bool grouped)>
+        before_commit;
+    // false: no unit of the group is renamed (each keeps its old content).
+    std::function<bool()> before_group_renames;
 };
 
 class chunk_pipeline : public walk_hooks {
@@ -111,7 +117,7 @@ class chunk_pipeline : public walk_hooks {
     void process(job *j);
     void chunk_finished(job *j);
     void commit(unit_job *u);
-    commit_gate gate(unit_job *u);
+    commit_gate gate(unit_job *u, bool grouped);
     void flush_group();
     void unit_committed(unit_job *u, chunk_status st);
     void sync_written();

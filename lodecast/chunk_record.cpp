@@ -231,22 +231,23 @@ bool chunk_record::has(int32_t x, int32_t z) const {
     return done_.count({x, z}) != 0;
 }
 
-bool chunk_record::append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks) {
+bool chunk_record::append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks,
+                          bool sync) {
     std::string text;
     for (const auto &[x, z] : chunks) {
         text += std::string(1, sign) + " " + dimension_ + " " + std::to_string(x) + " " +
                 std::to_string(z) + " " + settings_ + "\n";
     }
     std::lock_guard<std::mutex> lock(m_);
-    return write_line(text);
+    return write_line(text, sync);
 }
 
-bool chunk_record::write_line(const std::string &text) {
+bool chunk_record::write_line(const std::string &text, bool sync) {
     const off_t at = fd_ >= 0 ? ::lseek(fd_, 0, SEEK_END) : -1;
     if (at < 0) {
         return false;
     }
-    if (write_all(fd_, text) && ::fdatasync(fd_) == 0) {
+    if (write_all(fd_, text) && (!sync || ::fdatasync(fd_) == 0)) {
         return true;
     }
     // Lines cut short by a full disk would run into the next ones.
@@ -254,8 +255,13 @@ bool chunk_record::write_line(const std::string &text) {
     return false;
 }
 
-bool chunk_record::add(const std::vector<std::pair<int32_t, int32_t>> &chunks) {
-    return append('+', chunks);
+bool chunk_record::add(const std::vector<std::pair<int32_t, int32_t>> &chunks, bool sync) {
+    return append('+', chunks, sync);
+}
+
+bool chunk_record::sync() {
+    std::lock_guard<std::mutex> lock(m_);
+    return fd_ >= 0 && ::fdatasync(fd_) == 0;
 }
 
 bool chunk_record::retract(const std::vector<std::pair<int32_t, int32_t>> &chunks) {

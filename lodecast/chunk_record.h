@@ -42,15 +42,19 @@ class chunk_record {
     // over (its identity stays). false with a message in error.
     bool open(bool writable, bool adopt, std::string &error);
     bool has(int32_t x, int32_t z) const;
-    // Appends and syncs one line per chunk; any thread. false on failure.
-    bool add(const std::vector<std::pair<int32_t, int32_t>> &chunks);
+    // Appends and syncs one line per chunk (with sync false, the lines wait
+    // for sync()); any thread. false on failure.
+    bool add(const std::vector<std::pair<int32_t, int32_t>> &chunks, bool sync = true);
+    // Makes every line appended so far durable. false on failure.
+    bool sync();
     bool retract(const std::vector<std::pair<int32_t, int32_t>> &chunks);
 
   private:
-    bool append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks);
+    bool append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks,
+                bool sync = true);
     bool parse(const std::string &text, std::string &error);
-    // Appends and syncs text; under m_ once open.
-    bool write_line(const std::string &text);
+    // Appends text and, with sync, makes it durable; under m_ once open.
+    bool write_line(const std::string &text, bool sync = true);
 
     std::string world_;
     std::string path_;

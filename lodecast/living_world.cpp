@@ -69,9 +69,13 @@ bool living_world::start(const nbt_durability &durability) {
 void living_world::configure(pipeline_config &config) {
     config.dry = dry_ != nullptr;
     if (lock_ && !config.dry) {
-        config.before_commit = [this](const world_unit &unit, const std::vector<size_t> &chunks) {
-            return before_commit(unit, chunks);
+        config.before_commit = [this](const world_unit &unit, const std::vector<size_t> &chunks,
+                                      bool grouped) {
+            return before_commit(unit, chunks, grouped);
         };
+        // A group's record lines reach the disk in one sync, before any of
+        // its files is renamed.
+        config.before_group_renames = [this] { return !record_ || record_->sync(); };
     }
 }
 
@@ -112,7 +116,8 @@ void living_world::note(const world_unit &unit, std::string text) {
 
 // On a disk worker, just before the unit's rename: the lock first (a
 // world taken over is left alone), then the backup, then the record.
-commit_gate living_world::before_commit(const world_unit &unit, const std::vector<size_t> &chunks) {
+commit_gate living_world::before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
+                                        bool grouped) {
     if (!lock_->still_ours()) {
         std::lock_guard<std::mutex> lock(m_);
         lock_changed_ = true;
@@ -138,7 +143,7 @@ commit_gate living_world::before_commit(const world_unit &unit, const std::vecto
     for (size_t i : chunks) {
         cs.emplace_back(unit.meta(i).x, unit.meta(i).z);
     }
-    if (record_ && !record_->add(cs)) {
+    if (record_ && !record_->add(cs, !grouped)) {
         note(unit, "cannot write the record of " + shown(unit.path()) + ": " +
                        std::strerror(errno) + " - left unchanged");
         if (!kept.empty()) {

@@ -40,7 +40,9 @@ class living_world {
 
   private:
     using coords = std::vector<std::pair<int32_t, int32_t>>;
-    commit_gate before_commit(const world_unit &unit, const std::vector<size_t> &chunks);
+    // grouped: the record's lines are synced for the whole group, later.
+    commit_gate before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
+                              bool grouped);
     void note(const world_unit &unit, std::string text);
 
     std::string world_;
