@@ -13,8 +13,8 @@
 //
 // Prints the number of chunks and the time per chunk on standard output;
 // exit status 1 when a file could not be rewritten.
-#include "lodecast/region_file.h"
-#include "lodecast/staged_sink.h"
+#include "lodecast/formats/region_file.h"
+#include "lodecast/formats/staged_sink.h"
 #include "nbt/nbt.hpp"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 // Veins per second for Coal's defaults carved into a stone chunk.
-#include "lodecast/random.h"
-#include "lodecast/vein.h"
+#include "lodecast/ores/random.h"
+#include "lodecast/ores/vein.h"
 
 #include <benchmark/benchmark.h>
 

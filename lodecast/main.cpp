@@ -1,6 +1,6 @@
-#include "lodecast/cli.h"
-#include "lodecast/program.h"
-#include "lodecast/std_fds.h"
+#include "lodecast/run/cli.h"
+#include "lodecast/run/program.h"
+#include "lodecast/run/std_fds.h"
 
 #include <csignal>
 

@@ -1,5 +1,5 @@
 // Block names from the real registry of a modded world's level.dat.
-#include "lodecast/block_registry.h"
+#include "lodecast/formats/block_registry.h"
 #include "nbt/nbt.h"
 #include "support/chunk_bytes.h"
 #include "support/files.h"

@@ -1,4 +1,4 @@
-#include "lodecast/chunk_name.h"
+#include "lodecast/formats/chunk_name.h"
 
 #include <gtest/gtest.h>
 

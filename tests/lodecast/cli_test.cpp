@@ -1,5 +1,5 @@
-#include "lodecast/cli.h"
-#include "lodecast/number.h"
+#include "lodecast/run/cli.h"
+#include "lodecast/run/number.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The program as a whole: usage, ore id, option handling as seen in its
 // output, and runs on generated worlds.
-#include "lodecast/region_file.h"
+#include "lodecast/formats/region_file.h"
 #include "lodecast/version.h"
 #include "nbt/nbt.hpp"
 #include "support/child_run.h"

@@ -4,7 +4,7 @@
 // the run ended (write failures, no permission, SIGKILL). Each group of
 // cases is laid out as the chunk files of one world and run through the
 // real executable once.
-#include "lodecast/chunk_name.h"
+#include "lodecast/formats/chunk_name.h"
 #include "support/child_run.h"
 #include "support/chunk_bytes.h"
 #include "support/kill_loop.h"

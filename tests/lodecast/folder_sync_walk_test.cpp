@@ -6,8 +6,8 @@
 // Every chunk comes out complete and the same whatever the number of
 // threads. The runs happen in this process with a syncer that counts (or
 // refuses) what the run synced.
-#include "lodecast/random.h"
-#include "lodecast/world_update.h"
+#include "lodecast/ores/random.h"
+#include "lodecast/pipeline/world_update.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"

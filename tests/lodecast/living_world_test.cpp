@@ -3,11 +3,11 @@
 // twice even across killed runs, -backup and lodecast-restore bring back
 // the exact old bytes, and a dry run (-n) writes nothing and predicts what
 // the real run places.
-#include "lodecast/chunk_document.h"
-#include "lodecast/options.h"
-#include "lodecast/output.h"
-#include "lodecast/random.h"
-#include "lodecast/world_update.h"
+#include "lodecast/formats/chunk_document.h"
+#include "lodecast/ores/random.h"
+#include "lodecast/pipeline/output.h"
+#include "lodecast/pipeline/world_update.h"
+#include "lodecast/run/options.h"
 #include "support/child_run.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"

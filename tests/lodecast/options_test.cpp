@@ -1,6 +1,6 @@
 // Ore defaults applied over what the command line gave.
-#include "lodecast/options.h"
-#include "lodecast/ore_plan.h"
+#include "lodecast/run/options.h"
+#include "lodecast/run/ore_plan.h"
 #include "support/temp_dir.h"
 
 #include <fstream>

@@ -2,7 +2,7 @@
 #ifndef TESTS_LODECAST_ORE_FIXTURES_H
 #define TESTS_LODECAST_ORE_FIXTURES_H
 
-#include "lodecast/random.h"
+#include "lodecast/ores/random.h"
 #include "nbt/nbt.h"
 
 #include <gtest/gtest.h>

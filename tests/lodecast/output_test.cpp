@@ -1,6 +1,6 @@
 // The message layer: direct printing, capture into a chunk's buffer,
 // nesting, and messages longer than its small formatting buffer.
-#include "lodecast/output.h"
+#include "lodecast/pipeline/output.h"
 
 #include <gtest/gtest.h>
 

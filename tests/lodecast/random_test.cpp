@@ -1,5 +1,5 @@
 // The run's generator: pinned values, range, determinism and the test seam.
-#include "lodecast/random.h"
+#include "lodecast/ores/random.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lodecast/region_file.h"
+#include "lodecast/formats/region_file.h"
 
 #include "support/files.h"
 #include "support/temp_dir.h"

@@ -1,8 +1,8 @@
 // lodecast on region worlds: every readable chunk is updated the same on any
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
-#include "lodecast/region_file.h"
-#include "lodecast/section_blocks.h"
+#include "lodecast/formats/region_file.h"
+#include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
 #include "support/child_run.h"
 #include "support/files.h"

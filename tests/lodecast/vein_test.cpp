@@ -1,6 +1,6 @@
 // Vein tracing: draws, extents, start point, steps, clamping and messages.
-#include "lodecast/random.h"
-#include "lodecast/vein.h"
+#include "lodecast/ores/random.h"
+#include "lodecast/ores/vein.h"
 #include "ore_fixtures.h"
 
 #include "support/run.h"

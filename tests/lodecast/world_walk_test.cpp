@@ -1,6 +1,6 @@
 // The world walk, through the real program: which entries it takes, the
 // two filters, its messages and its exit status.
-#include "lodecast/chunk_files.h"
+#include "lodecast/formats/chunk_files.h"
 #include "support/child_run.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"

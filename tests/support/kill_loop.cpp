@@ -1,6 +1,6 @@
 #include "support/kill_loop.h"
 
-#include "lodecast/chunk_name.h"
+#include "lodecast/formats/chunk_name.h"
 
 #include "support/child_run.h"
 #include "support/chunk_bytes.h"

@@ -1,15 +1,15 @@
 // The ore census: counting by height, the walk's name rules, chunks that
 // cannot be counted, and the text, CSV and SVG it writes.
+#include "lodecast/census/census.h"
+#include "lodecast/census/census_render.h"
+#include "lodecast/census/chunk_map.h"
 #include "nbt/nbt.h"
 #include "support/child_run.h"
 #include "support/files.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
-#include "tools/lodecast-census/census.h"
 #include "tools/lodecast-census/census_args.h"
-#include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
-#include "tools/lodecast-census/chunk_map.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,9 +1,9 @@
 #include "tools/lodecast-census/census_args.h"
 
-#include "lodecast/block_registry.h"
-#include "lodecast/options.h"
-#include "lodecast/world_kind.h"
-#include "tools/lodecast-census/census.h"
+#include "lodecast/census/census.h"
+#include "lodecast/formats/block_registry.h"
+#include "lodecast/formats/world_kind.h"
+#include "lodecast/run/options.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "tools/lodecast-census/census_walk.h"
 
-#include "lodecast/chunk_document.h"
-#include "lodecast/file_problem.h"
-#include "lodecast/world_kind.h"
+#include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/world_kind.h"
+#include "lodecast/pipeline/file_problem.h"
 
 #include <cerrno>
 #include <cstring>

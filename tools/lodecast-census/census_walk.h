@@ -2,7 +2,7 @@
 #ifndef LODECAST_CENSUS_CENSUS_WALK_H
 #define LODECAST_CENSUS_CENSUS_WALK_H
 
-#include "tools/lodecast-census/census.h"
+#include "lodecast/census/census.h"
 
 #include <functional>
 #include <string>

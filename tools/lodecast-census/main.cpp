@@ -1,15 +1,15 @@
 // lodecast-census: counts ore blocks in a world by height and reports them
 // as text, and on request as CSV and as an SVG chart.
-#include "tools/lodecast-census/census.h"
+#include "lodecast/census/census.h"
 
-#include "lodecast/output.h"
+#include "lodecast/census/census_render.h"
+#include "lodecast/census/chunk_map.h"
+#include "lodecast/pipeline/output.h"
 #include "tools/lodecast-census/census_args.h"
-#include "tools/lodecast-census/census_render.h"
 #include "tools/lodecast-census/census_walk.h"
-#include "tools/lodecast-census/chunk_map.h"
 
-#include "lodecast/progress_line.h"
-#include "lodecast/std_fds.h"
+#include "lodecast/pipeline/progress_line.h"
+#include "lodecast/run/std_fds.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -8,11 +8,11 @@
 #include "chunk_doc.h"
 #include "region_world.h"
 
-#include "lodecast/chunk_document.h"
-#include "lodecast/chunk_name.h"
-#include "lodecast/section_blocks.h"
-#include "lodecast/std_fds.h"
-#include "lodecast/world_kind.h"
+#include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/chunk_name.h"
+#include "lodecast/formats/world_kind.h"
+#include "lodecast/run/std_fds.h"
+#include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "region_world.h"
 
 #include "chunk_doc.h"
-#include "lodecast/region_file.h"
+#include "lodecast/formats/region_file.h"
 #include "nbt/nbt_io.h"
 #include "sectioned_chunk.h"
 #include "tags.h"

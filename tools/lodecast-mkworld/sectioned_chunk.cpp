@@ -1,6 +1,6 @@
 #include "sectioned_chunk.h"
 
-#include "lodecast/section_blocks.h"
+#include "lodecast/storage/section_blocks.h"
 #include "tags.h"
 #include "terrain.h"
 

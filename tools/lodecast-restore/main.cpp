@@ -1,8 +1,8 @@
 // lodecast-restore: puts every file of a backup folder (lodecast -backup)
 // back at its place in the world, one file at a time, each atomically.
-#include "lodecast/backup.h"
-#include "lodecast/output.h"
-#include "lodecast/std_fds.h"
+#include "lodecast/living/backup.h"
+#include "lodecast/pipeline/output.h"
+#include "lodecast/run/std_fds.h"
 #include "nbt/nbt_io.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
-#include "lodecast/file_problem.h"
-#include "lodecast/std_fds.h"
+#include "lodecast/pipeline/file_problem.h"
+#include "lodecast/run/std_fds.h"
 #include "nbt/nbt.hpp"
 #include "region_dump.h"
 

@@ -1,6 +1,6 @@
 #include "region_dump.h"
 
-#include "lodecast/region_file.h"
+#include "lodecast/formats/region_file.h"
 #include "nbt/nbt.hpp"
 
 #include <cerrno>

@@ -1,0 +1,64 @@
+// Counting block ids by height over the chunks of a world.
+#ifndef LODECAST_CENSUS_CENSUS_H
+#define LODECAST_CENSUS_CENSUS_H
+
+#include "lodecast/census/chunk_map.h"
+#include "lodecast/storage/block.h"
+#include "lodecast/storage/section_blocks.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The block at height y of a chunk's block array (lodecast/storage/block.h) lies
+// at an index whose low seven bits are y.
+
+// What was found of one block id.
+struct ore_tally {
+    int id = 0;
+    std::string name;            // "Coal", or the id in decimal
+    uint64_t total = 0;          // blocks of this id
+    uint64_t chunks = 0;         // chunks holding at least one
+    std::vector<uint64_t> per_y; // blocks at each height of the census
+};
+
+// A chunk that could not be counted, and why.
+struct skipped_chunk {
+    std::string path;
+    std::string reason;
+};
+
+struct census {
+    int height = chunk_height; // heights counted: 128 flat, 256 sectioned
+    std::vector<ore_tally> ores;
+    uint64_t chunks_counted = 0;
+    std::vector<skipped_chunk> skipped;    // unreadable or invalid chunks
+    std::vector<std::string> skipped_dirs; // sub-directories that failed
+    std::vector<map_cell> cells;           // per chunk: the chosen ids' blocks
+};
+
+// The ids counted when the user names none: the six ores the tool knows.
+extern const int default_ore_ids[6];
+
+// "Coal" for 16 and the other known ores, else the id in decimal.
+std::string ore_name(int id);
+
+// Read an ore given on the command line: a decimal id 0..255 or a known
+// ore's name in any case. The id, or -1 when arg is neither.
+int parse_ore(const char *arg);
+
+// A census of heights 0..height-1 with one empty tally per id (0..4095),
+// in the order given, named by names[i] where given and not empty;
+// repeated ids are counted once.
+census make_census(const std::vector<int> &ids, const std::vector<std::string> &names = {},
+                   int height = chunk_height);
+
+// Add one chunk's block array (chunk_block_count ids) to the tallies.
+void count_blocks(const unsigned char *blocks, census &c);
+
+// Add one sectioned chunk's blocks (12-bit ids, heights 0..255; the
+// census's height must be sectioned_height).
+void count_sections(const chunk_sections &sections, census &c);
+
+#endif

@@ -1,0 +1,39 @@
+// Which format a world is saved in, and where a dimension's chunks live.
+#ifndef LODECAST_WORLD_KIND_H
+#define LODECAST_WORLD_KIND_H
+
+#include "lodecast/formats/world_format.h"
+
+#include <memory>
+#include <string>
+
+enum class world_kind {
+    chunk_files, // one gzip file per chunk in base-36 folders
+    region,      // region/r.<x>.<z>.mcr
+    sectioned,   // region/r.<x>.<z>.mca, chunks in sections
+    paletted,    // sectioned, but blocks stored by name in palettes
+};
+
+// The last DataVersion whose sections store block ids; later worlds store
+// blocks by name in palettes.
+constexpr int32_t last_numeric_data_version = 1343;
+
+// level.dat > "Data" > "version": 19132 for region worlds, 19133 for the
+// sectioned format (paletted when "Data" > "DataVersion" is above
+// last_numeric_data_version), absent or 0 for chunk files. Without a readable
+// level.dat, region files (.mcr) in the dimension's region folder make a
+// region world and anything else a world of chunk files.
+world_kind identify_world(const std::string &world, const std::string &dimension_folder);
+
+// The folder of dimension n below the world ("DIM-1"), or the world itself
+// for the main dimension (has_dimension false).
+std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n);
+
+// The format walking the chunks of dimension_folder in a world of kind;
+// null after printing nothing when the folder cannot be opened (errno set)
+// or the world is paletted (errno ENOTSUP).
+// sorted: chunk files in name order instead of listing order.
+std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
+                                                const std::string &dimension_folder, bool sorted);
+
+#endif

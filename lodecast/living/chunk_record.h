@@ -1,0 +1,77 @@
+// The record of which chunks received which ore with which settings, kept
+// in the world (<world>/lodecast-data/record) so that a later run with the
+// same settings skips them: no chunk gets the same ore twice.
+//
+// Text, one line per event, appended only:
+//   lodecast record 1                      header, with the format version
+//   world <identity>                       whose chunks these are (a later
+//                                          one: the record was taken over)
+//   + <dimension> <x> <z> <settings>       the chunk is being given the ore
+//   - <dimension> <x> <z> <settings>       ...its commit failed after all
+// <dimension> is "main" or "DIM<n>"; <settings> is "ore=<id> rounds=<n>
+// min=<n> max=<n> size=<n> data=<n|-> replace=<rule>". The last line for a
+// chunk and settings wins. A "+" line is synced before the commit that
+// gives the chunk its ore, so a chunk holding the ore is always recorded;
+// a kill between the two leaves a chunk recorded without it (it misses its
+// share rather than getting two), and a failed commit appends "-".
+#ifndef LODECAST_CHUNK_RECORD_H
+#define LODECAST_CHUNK_RECORD_H
+
+#include "lodecast/run/options.h"
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The record's folder, below the world; the '-' keeps chunk walks out.
+extern const char record_folder[];
+
+class chunk_record {
+  public:
+    // The record of world for one run's dimension and settings.
+    chunk_record(std::string world, std::string dimension, std::string settings);
+    ~chunk_record();
+    chunk_record(const chunk_record &) = delete;
+    chunk_record &operator=(const chunk_record &) = delete;
+
+    // Reads the record (a missing one is empty). writable: also opens it for
+    // appending, creating it. adopt: a record of another world is taken
+    // over (its identity stays). false with a message in error.
+    bool open(bool writable, bool adopt, std::string &error);
+    bool has(int32_t x, int32_t z) const;
+    // Appends and syncs one line per chunk (with sync false, the lines wait
+    // for sync()); any thread. false on failure.
+    bool add(const std::vector<std::pair<int32_t, int32_t>> &chunks, bool sync = true);
+    // Makes every line appended so far durable. false on failure.
+    bool sync();
+    bool retract(const std::vector<std::pair<int32_t, int32_t>> &chunks);
+
+  private:
+    bool append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks,
+                bool sync = true);
+    bool parse(const std::string &text, std::string &error);
+    // Appends text and, with sync, makes it durable; under m_ once open.
+    bool write_line(const std::string &text, bool sync = true);
+
+    std::string world_;
+    std::string path_;
+    std::string dimension_;
+    std::string settings_;
+    std::string identity_;
+    std::string found_identity_; // the record's last "world" line
+    std::set<std::pair<int32_t, int32_t>> done_;
+    std::mutex m_;
+    int fd_ = -1;
+};
+
+// The settings of a run as the record writes them.
+std::string record_settings(int16_t ore_id, const options *opt);
+// "main" or "DIM<n>".
+std::string record_dimension(const options *opt);
+// What names the world: its level.dat's name and seed, else its real path.
+std::string world_identity(const std::string &world);
+
+#endif

@@ -1,0 +1,66 @@
+// What keeps a run safe on a world that is in use: the session lock, the
+// record of chunks already given this ore, backups of replaced files, and
+// the dry run. The update's handler and the pipeline's commit hook call in
+// here; without any of its options a run only takes the lock.
+#ifndef LODECAST_LIVING_WORLD_H
+#define LODECAST_LIVING_WORLD_H
+
+#include "lodecast/living/backup.h"
+#include "lodecast/living/chunk_record.h"
+#include "lodecast/living/dry_run.h"
+#include "lodecast/living/session_lock.h"
+#include "lodecast/pipeline/chunk_pipeline.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class living_world {
+  public:
+    living_world(std::string world, int16_t ore_id, const options *opt);
+
+    // Checks the options, reads the record and takes the lock (a dry run
+    // takes nothing). false after saying why; the world is unchanged.
+    bool start(const nbt_durability &durability);
+    // The commit hook and dry mode for the pipeline.
+    void configure(pipeline_config &config);
+
+    // On the walk's thread, in walk order.
+    bool recorded(const world_unit &unit, size_t i); // counted: skipped
+    void processed(const world_unit &unit, size_t i, const placement_count &placed);
+    void retired(const world_unit &unit, size_t i, chunk_status status);
+    // The unit's commit ended with status; true when a message was printed
+    // here, so that the generic one is not.
+    bool unit_done(const world_unit &unit, chunk_status status);
+    // The closing messages; false when the run must end with status 1.
+    bool finish();
+    bool dry() const { return dry_ != nullptr; }
+
+  private:
+    using coords = std::vector<std::pair<int32_t, int32_t>>;
+    // grouped: the record's lines are synced for the whole group, later.
+    commit_gate before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
+                              bool grouped);
+    void note(const world_unit &unit, std::string text);
+
+    std::string world_;
+    const options *opt_;
+    std::unique_ptr<session_lock> lock_;
+    std::unique_ptr<chunk_record> record_;
+    std::unique_ptr<backup_folder> backup_;
+    std::unique_ptr<dry_run> dry_;
+    uint64_t skipped_ = 0;
+    // A dry run's chunks between processing and retiring.
+    std::map<std::pair<const world_unit *, size_t>, placement_count> placed_;
+    bool lock_changed_ = false; // under m_
+
+    // What the commit hook did for units still in flight, by unit.
+    std::mutex m_;
+    std::map<const world_unit *, std::string> notes_;
+    std::map<const world_unit *, coords> recorded_;
+    std::map<const world_unit *, std::string> kept_;
+};
+
+#endif

@@ -1,0 +1,62 @@
+#include "lodecast/living/session_lock.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+session_lock::session_lock(const std::string &world) : path_(world + "/session.lock") {}
+
+bool session_lock::read(std::array<unsigned char, 8> &out, bool &exists) const {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    exists = fd >= 0 || errno != ENOENT;
+    if (fd < 0) {
+        return false;
+    }
+    size_t have = 0;
+    unsigned char more = 0;
+    ssize_t n = 1;
+    while (have < out.size() && (n = ::read(fd, out.data() + have, out.size() - have)) > 0) {
+        have += static_cast<size_t>(n);
+    }
+    // A longer file is not one we wrote: it counts as a change.
+    const bool exact = have == out.size() && ::read(fd, &more, 1) == 0;
+    ::close(fd);
+    return exact;
+}
+
+bool session_lock::take(const nbt_durability &durability, std::string &error) {
+    std::array<unsigned char, 8> old{};
+    const bool whole = read(old, exists_);
+    if (!exists_) {
+        return true;
+    }
+    auto ms = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+    uint64_t before = 0;
+    for (unsigned char b : old) {
+        before = before << 8 | b;
+    }
+    if (whole && ms == before) {
+        ++ms; // the same millisecond must still read as a new owner
+    }
+    for (int i = 7; i >= 0; --i) {
+        stamp_[static_cast<size_t>(i)] = static_cast<unsigned char>(ms & 0xFF);
+        ms >>= 8;
+    }
+    if (nbt_replace_file(path_.c_str(), stamp_.data(), stamp_.size(), &durability, nullptr) !=
+        NBT_OK) {
+        error = std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+bool session_lock::still_ours() const {
+    std::array<unsigned char, 8> now{};
+    bool exists = false;
+    const bool whole = read(now, exists);
+    return exists == exists_ && (!exists || (whole && now == stamp_));
+}

@@ -1,0 +1,130 @@
+#include "lodecast/ores/vein.h"
+#include "lodecast/ores/random.h"
+#include "lodecast/pipeline/output.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// Truncating remainder of a draw by modulus, as on 32-bit ints. A zero
+// modulus (an empty height range) gives 0, so the start sits at the low end
+// of the range. 64-bit operands keep even unreachable moduli free of
+// overflow without changing any reachable result.
+int64_t draw_mod(int draw, int64_t modulus) {
+    if (modulus == 0) {
+        return 0;
+    }
+    return int64_t{draw} % modulus;
+}
+
+// One stretch in 0.25 .. 0.99975, from one draw.
+float draw_scale() {
+    return static_cast<float>(static_cast<double>(ore_rand() % 3000) / 4000.0 + 0.25);
+}
+
+// floor() of a double, as a block coordinate clamped into 0..top.
+int32_t block_coord(double v, int32_t top) {
+    const double f = std::floor(v);
+    // Far outside the chunk either way: clamp before converting, which would
+    // otherwise be undefined. In range this is the plain truncation.
+    if (f < 0.0) {
+        return 0;
+    }
+    if (f > top) {
+        return top;
+    }
+    return static_cast<int32_t>(f);
+}
+
+} // namespace
+
+void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt,
+             placement_count *placed) {
+    flat_grid grid(arr, dat);
+    gen_ore(grid, ore_id, opt, placed);
+}
+
+void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *placed) {
+    // The vein works on 16-bit copies; the command line and the ore table
+    // always give values that fit.
+    const auto ore_min = static_cast<int16_t>(opt->min_depth);
+    const auto ore_max = static_cast<int16_t>(opt->max_depth);
+    const auto ore_size = static_cast<int16_t>(opt->size);
+    const auto id = static_cast<int16_t>(ore_id);
+    const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
+
+    // Each float is stored as float after a double-precision expression; the
+    // explicit casts keep every intermediate in double.
+    const float x_scale = draw_scale();
+    const float y_scale = draw_scale();
+    const float z_scale = draw_scale();
+    if (trace) {
+        out_printf("Selected scale: %f, %f, %f\n", static_cast<double>(x_scale),
+                   static_cast<double>(y_scale), static_cast<double>(z_scale));
+    }
+
+    const float x_len = static_cast<float>((ore_size / 8.0) * x_scale);
+    const float z_len = static_cast<float>((ore_size / 8.0) * z_scale);
+    const float y_len = static_cast<float>((ore_size / 16.0 + 2.0) * y_scale);
+    if (trace) {
+        out_printf("Selected length: %f, %f, %f\n", static_cast<double>(x_len),
+                   static_cast<double>(y_len), static_cast<double>(z_len));
+    }
+
+    // The x and z moduli leave room for the extent so the vein stays inside
+    // the chunk; the y start spreads over the height range, but never more
+    // than the draws' 15 bits allow. Drawn x, z, y.
+    const int64_t x_mod = 16000 - static_cast<int64_t>(static_cast<double>(x_len) * 1000.0);
+    const int64_t z_mod = 16000 - static_cast<int64_t>(static_cast<double>(z_len) * 1000.0);
+    const int64_t y_mod = static_cast<int64_t>((int32_t{ore_max} - ore_min) * 1000.0);
+    const float xpos =
+        static_cast<float>(static_cast<double>(draw_mod(ore_rand(), x_mod)) / 1000.0);
+    const float zpos =
+        static_cast<float>(static_cast<double>(draw_mod(ore_rand(), z_mod)) / 1000.0);
+    const float ypos = static_cast<float>(
+        (static_cast<double>(draw_mod(ore_rand(), y_mod)) / 1000.0 + ore_min) + 2.0);
+    if (trace) {
+        out_printf("Selected initial position: %f, %f, %f\n", static_cast<double>(xpos),
+                   static_cast<double>(ypos), static_cast<double>(zpos));
+    }
+
+    const int32_t sample_size = 2 * int32_t{ore_size};
+    if (sample_size <= 0) {
+        return; // no steps; the advances would be 0/0 or meaningless
+    }
+    const double fuzz = 0.25;
+    const int32_t top = grid.top();
+    const auto place = [&](int32_t x, int32_t y, int32_t z) {
+        if (grid.place(x, y, z, id, opt) && placed != nullptr) {
+            ++placed->total;
+            ++placed->per_y[static_cast<size_t>(y)];
+        }
+    };
+    const float x_step = static_cast<float>(static_cast<double>(x_len) / sample_size);
+    const float y_step = static_cast<float>(static_cast<double>(y_len) / sample_size);
+    const float z_step = static_cast<float>(static_cast<double>(z_len) / sample_size);
+
+    for (int32_t i = 0; i < sample_size; ++i) {
+        // Sums are formed left to right in double: step offset, start, fuzz.
+        const double dx = i * static_cast<double>(x_step) + xpos;
+        const double dy = i * static_cast<double>(y_step) + ypos;
+        const double dz = i * static_cast<double>(z_step) + zpos;
+        const int32_t tx = block_coord(dx, 15);
+        const int32_t ty = block_coord(dy, top);
+        const int32_t tz = block_coord(dz, 15);
+        const int32_t txp = block_coord(dx + fuzz, 15);
+        const int32_t typ = block_coord(dy + fuzz, top);
+        const int32_t tzp = block_coord(dz + fuzz, 15);
+
+        place(tx, ty, tz);
+        place(txp, ty, tz);
+        place(tx, typ, tz);
+        place(tx, ty, tzp);
+        place(txp, typ, tz);
+        place(tx, typ, tzp);
+        place(txp, ty, tzp);
+        place(txp, typ, tzp);
+    }
+}

@@ -1,0 +1,28 @@
+// Updating every chunk of a world that passes the filters.
+#ifndef LODECAST_WORLD_UPDATE_H
+#define LODECAST_WORLD_UPDATE_H
+
+#include "lodecast/run/options.h"
+#include "lodecast/run/ore_plan.h"
+#include "nbt/nbt_io.h"
+
+#include <cstdint>
+#include <vector>
+
+// How a run makes its writes durable: every new file is synced before its
+// rename; folders are not synced one by one, the world's file system is
+// synced once at the end instead (a file is whole either way, and a run cut
+// short leaves a partly updated world whatever was synced).
+nbt_durability run_durability();
+
+// Walk the world at path and give every chunk that passes the filters
+// opt->rounds veins of ore_id. 0 when the whole world was walked (chunks
+// that could not be updated are reported and skipped), 1 when the walk
+// stopped on a folder it could not open or an entry it could not examine.
+// also: more ores, carved into each chunk after ore_id's veins, in order,
+// each with its own generation options (the run's other options are opt's).
+int update_world(const char *path, int16_t ore_id, const options *opt,
+                 const nbt_durability &durability = run_durability(),
+                 const std::vector<ore_pass> &also = {});
+
+#endif
