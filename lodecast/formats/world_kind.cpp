@@ -2,6 +2,8 @@
 
 #include "lodecast/formats/chunk_files.h"
 #include "lodecast/formats/region_world.h"
+#include "lodecast/storage/flat_storage.h"
+#include "lodecast/storage/sectioned_storage.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -68,6 +70,19 @@ world_kind identify_world(const std::string &world, const std::string &dimension
 
 std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n) {
     return has_dimension ? world + "/DIM" + std::to_string(n) : world;
+}
+
+std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world) {
+    switch (kind) {
+    case world_kind::chunk_files:
+    case world_kind::region:
+        return std::make_unique<flat_storage>();
+    case world_kind::sectioned:
+        return std::make_unique<sectioned_storage>(world);
+    case world_kind::paletted:
+        break;
+    }
+    return nullptr;
 }
 
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,

@@ -3,6 +3,7 @@
 #define LODECAST_WORLD_KIND_H
 
 #include "lodecast/formats/world_format.h"
+#include "lodecast/storage/storage_kind.h"
 
 #include <memory>
 #include <string>
@@ -28,6 +29,10 @@ world_kind identify_world(const std::string &world, const std::string &dimension
 // The folder of dimension n below the world ("DIM-1"), or the world itself
 // for the main dimension (has_dimension false).
 std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n);
+
+// How the chunks of a world of kind hold their blocks; null for a kind
+// lodecast cannot update.
+std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world);
 
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)

@@ -2,10 +2,10 @@
 
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/living/living_world.h"
+#include "lodecast/ores/vein.h"
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
-#include "lodecast/storage/chunk_update.h"
 
 #include <cerrno>
 #include <cstring>
@@ -35,10 +35,13 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt, const std::vector<ore_pass> &also,
-                   living_world &living, progress_line *progress, bool sectioned)
-        : ore_id_(ore_id), opt_(opt), also_(also), living_(living), progress_(progress),
-          sectioned_(sectioned) {}
+    update_handler(const storage_kind &storage, const std::vector<ore_plan> &ores,
+                   const options *opt, living_world &living, progress_line *progress)
+        : storage_(storage), ores_(ores), opt_(opt), living_(living), progress_(progress) {
+        for (const ore_plan &ore : ores) {
+            prepared_.push_back(storage.prepare(ore));
+        }
+    }
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
@@ -50,11 +53,16 @@ class update_handler : public chunk_handler {
         }
     }
     chunk_status process(nbt_file *doc, const world_unit &unit, size_t i) override {
-        placement_count placed;
-        chunk_status status = carve(doc, ore_id_, opt_, &placed);
-        // Further ores in the same chunk, each after the one before it.
-        for (size_t k = 0; k < also_.size() && status == chunk_status::ok; ++k) {
-            status = carve(doc, also_[k].ore_id, &also_[k].opt, &placed);
+        std::vector<placement_count> placed(ores_.size());
+        std::unique_ptr<block_grid> grid;
+        chunk_status status = storage_.bind(doc, grid);
+        // Each ore in turn, each after the one before it.
+        for (size_t k = 0; k < ores_.size() && status == chunk_status::ok; ++k) {
+            placed[k].bottom = grid->bottom();
+            status = carve(*grid, k, placed[k]);
+        }
+        if (status == chunk_status::ok) {
+            status = grid->finish();
         }
         living_.processed(unit, i, placed);
         return status;
@@ -80,10 +88,26 @@ class update_handler : public chunk_handler {
     }
 
   private:
-    chunk_status carve(nbt_file *doc, int16_t ore_id, const options *opt,
-                       placement_count *placed) const {
-        return sectioned_ ? process_sectioned_chunk(doc, ore_id, opt, placed)
-                          : process_chunk(doc, ore_id, opt, placed);
+    chunk_status carve(block_grid &grid, size_t k, placement_count &placed) const {
+        if (!grid.begin(*prepared_[k])) {
+            return chunk_status::invalid;
+        }
+        const ore_plan &ore = ores_[k];
+        const options *opt = &ore.opt;
+        const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
+        if (trace) {
+            out_printf("Generating %s (rounds %d, min %d, max %d, size %d)\n",
+                       ore.block.name.empty() ? std::to_string(ore.block.id).c_str()
+                                              : shown(ore.block.name).c_str(),
+                       opt->rounds, opt->min_depth, opt->max_depth, opt->size);
+        }
+        for (int32_t r = 0; r < opt->rounds; ++r) {
+            if (trace) {
+                out_printf("Generating round %d...\n", r);
+            }
+            gen_ore(grid, opt, &placed);
+        }
+        return chunk_status::ok;
     }
     bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
     // The status line comes back after the chunk's messages.
@@ -103,15 +127,15 @@ class update_handler : public chunk_handler {
         }
     }
 
-    int16_t ore_id_;
+    const storage_kind &storage_;
+    const std::vector<ore_plan> &ores_;
+    std::vector<std::unique_ptr<prepared_ore>> prepared_;
     const options *opt_;
-    const std::vector<ore_pass> &also_;
     living_world &living_;
     bool owner_said_ = false;
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
-    bool sectioned_;
 };
 
 } // namespace
@@ -130,13 +154,15 @@ nbt_durability run_durability() {
     return d;
 }
 
-int update_world(const char *path, int16_t ore_id, const options *opt,
-                 const nbt_durability &durability, const std::vector<ore_pass> &also) {
+int update_world(const char *path, const options &run, const std::vector<ore_plan> &ores,
+                 const nbt_durability &durability) {
+    const options *opt = &run;
     out_printf("Processing...\n");
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
-    if (kind == world_kind::paletted) {
+    const std::unique_ptr<storage_kind> storage = make_storage_kind(kind, path);
+    if (!storage || ores.empty()) {
         out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
                    shown(path).c_str());
         return 1;
@@ -148,7 +174,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
-    living_world living(path, ore_id, opt);
+    living_world living(path, ores, opt);
     if (!living.start(durability)) {
         return 1;
     }
@@ -163,8 +189,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, also, living, progress ? &*progress : nullptr,
-                           kind == world_kind::sectioned);
+    update_handler handler(*storage, ores, opt, living, progress ? &*progress : nullptr);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;

@@ -71,7 +71,10 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         const FileSnapshot before = snapshot_files(w);
         options opt{};
         opt.threads = 1;
-        apply_ore_defaults(21, &opt);
+        std::vector<ore_plan> lapis(1);
+        lapis[0].block.id = 21;
+        lapis[0].opt = opt;
+        apply_ore_defaults(21, &lapis[0].opt);
         ore_srand(3);
         lock_thief thief{w + "/session.lock", 0, 2 + c.theft_at_sync};
         nbt_durability d = run_durability();
@@ -81,7 +84,7 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         int status = 0;
         {
             output_capture capture(&err);
-            status = update_world(w.c_str(), 21, &opt, d);
+            status = update_world(w.c_str(), opt, lapis, d);
         }
         EXPECT_EQ(status, 1);
         EXPECT_NE(err.find(w + "/session.lock changed during the run: another program opened the "
