@@ -97,8 +97,11 @@ void living_world::processed(const world_unit &unit, size_t i,
 }
 
 void living_world::retired(const world_unit &unit, size_t i, chunk_status status) {
-    if (!dry_) {
-        return;
+    if (!dry_ || status == chunk_status::unfinished) {
+        return; // an unfinished chunk is neither counted nor a failure
+    }
+    if (status == chunk_status::unchanged) {
+        status = chunk_status::ok;
     }
     // A chunk counts once it is through: encoding may still refuse it.
     const auto it = placed_.find({&unit, i});

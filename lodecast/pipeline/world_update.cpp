@@ -8,6 +8,7 @@
 #include "lodecast/pipeline/progress_line.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
 #include <optional>
 #include <unistd.h>
@@ -56,19 +57,30 @@ class update_handler : public chunk_handler {
         std::vector<placement_count> placed(ores_.size());
         std::unique_ptr<block_grid> grid;
         chunk_status status = storage_.bind(doc, grid);
+        if (status == chunk_status::ok && !grid->finished() && !(opt_->set & OPT_UNFINISHED)) {
+            return chunk_status::unfinished; // the game's own generation comes first
+        }
         // Each ore in turn, each after the one before it.
+        uint64_t total = 0;
         for (size_t k = 0; k < ores_.size() && status == chunk_status::ok; ++k) {
             placed[k].bottom = grid->bottom();
             status = carve(*grid, k, placed[k]);
+            total += placed[k].total;
         }
         if (status == chunk_status::ok) {
             status = grid->finish();
         }
         living_.processed(unit, i, placed);
-        return status;
+        return status == chunk_status::ok && total == 0 ? chunk_status::unchanged : status;
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
         living_.retired(unit, i, status);
+        if (status == chunk_status::unfinished) {
+            ++unfinished_;
+            status = chunk_status::ok; // left alone by rule, not a failure
+        } else if (status == chunk_status::unchanged) {
+            status = chunk_status::ok;
+        }
         failed(unit, i, status);
         ++done_;
         show_progress(status);
@@ -136,6 +148,9 @@ class update_handler : public chunk_handler {
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
+
+  public:
+    uint64_t unfinished_ = 0; // chunks the game has not finished generating
 };
 
 } // namespace
@@ -200,6 +215,10 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     chunk_pipeline pipeline(handler, config);
     const bool walked = pipeline.run(*format); // a stopped walk printed why
     pipeline.finish();
+    if (handler.unfinished_ > 0) {
+        out_printf("Skipped %" PRIu64 " chunks the game has not finished generating\n",
+                   handler.unfinished_);
+    }
     if (!living.finish() || !walked) {
         return 1;
     }

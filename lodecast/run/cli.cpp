@@ -94,6 +94,7 @@ constexpr option_entry option_table[] = {
     {"-backup", OPT_BACKUP, 1, [](char **v, options *o) { o->backup_dir = v[0]; }},
     {"-n", OPT_DRY_RUN, 0, read_none},
     {"-map", OPT_MAP, 1, [](char **v, options *o) { o->map_path = v[0]; }},
+    {"-unfinished", OPT_UNFINISHED, 0, read_none},
 };
 
 } // namespace
@@ -127,6 +128,8 @@ const char lodecast_help[] =
     "  -backup <dir>     keep every replaced file under <dir> (lodecast-restore puts it back)\n"
     "  -n                dry run: write nothing, report what the run would add\n"
     "  -map <file.svg>   with -n: draw a map of what the run would add per chunk\n"
+    "  -unfinished       also chunks the game has not finished generating (it adds its\n"
+    "                    own ores there later; left alone by default)\n"
     "  --help, --version this text, the version\n"
     "Run without arguments for the full usage text; see lodecast(1).\n";
 

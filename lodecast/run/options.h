@@ -33,6 +33,8 @@ enum : uint32_t {
     OPT_BACKUP = 0x100000,
     OPT_DRY_RUN = 0x200000,
     OPT_MAP = 0x400000,
+    // Chunks the game has not finished generating are updated too.
+    OPT_UNFINISHED = 0x800000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,

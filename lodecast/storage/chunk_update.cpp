@@ -5,6 +5,8 @@
 void report_chunk_status(chunk_status status, const char *file) {
     switch (status) {
     case chunk_status::ok:
+    case chunk_status::unfinished:
+    case chunk_status::unchanged:
         break;
     case chunk_status::init_failed:
         out_printf("nbt_init(): Failed. Get some RAM\n");

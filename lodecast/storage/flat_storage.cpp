@@ -4,6 +4,7 @@
 #include "lodecast/ores/ore_table.h"
 #include "lodecast/run/number.h"
 #include "lodecast/storage/block.h"
+#include "lodecast/storage/block_entities.h"
 #include "lodecast/storage/placement_rule.h"
 
 #include <array>
@@ -19,9 +20,15 @@ struct flat_ore : prepared_ore {
 
 class flat_blocks : public block_grid {
   public:
-    flat_blocks(nbt_byte_array *arr, nbt_byte_array *dat) : arr_(arr), dat_(dat) {}
+    flat_blocks(nbt_byte_array *arr, nbt_byte_array *dat, nbt_tag *root = nullptr)
+        : arr_(arr), dat_(dat), finished_(root == nullptr || terrain_populated(root)) {
+        if (root != nullptr) {
+            entities_.bind(find_in_level(root, "TileEntities"));
+        }
+    }
     int bottom() const override { return 0; }
     int top() const override { return chunk_height - 1; }
+    bool finished() const override { return finished_; }
     bool begin(const prepared_ore &ore) override {
         ore_ = static_cast<const flat_ore *>(&ore);
         // Data values need the whole nibble array.
@@ -30,7 +37,7 @@ class flat_blocks : public block_grid {
     }
     bool place(int x, int y, int z) override {
         const block_position pos = block_at(x, y, z);
-        if (!ore_->replaces[arr_->content[pos.index]]) {
+        if (!ore_->replaces[arr_->content[pos.index]] || entities_.at(x, y, z)) {
             return false;
         }
         arr_->content[pos.index] = ore_->id;
@@ -47,6 +54,8 @@ class flat_blocks : public block_grid {
   private:
     nbt_byte_array *arr_;
     nbt_byte_array *dat_;
+    bool finished_;
+    block_entities entities_;
     const flat_ore *ore_ = nullptr;
 };
 
@@ -94,6 +103,7 @@ chunk_status flat_storage::bind(nbt_file *doc, std::unique_ptr<block_grid> &out)
         return chunk_status::invalid;
     }
     nbt_tag *data = find_in_level(doc->root, "Data");
-    out = flat_grid(arr, data == nullptr ? nullptr : nbt_cast_byte_array(data));
+    out = std::make_unique<flat_blocks>(arr, data == nullptr ? nullptr : nbt_cast_byte_array(data),
+                                        doc->root);
     return chunk_status::ok;
 }

@@ -4,6 +4,7 @@
 #include "lodecast/ores/ore_table.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/run/number.h"
+#include "lodecast/storage/block_entities.h"
 #include "lodecast/storage/placement_rule.h"
 #include "lodecast/storage/section_blocks.h"
 
@@ -20,10 +21,13 @@ struct sectioned_ore : prepared_ore {
 
 class sectioned_blocks : public block_grid {
   public:
-    explicit sectioned_blocks(nbt_tag *root) : root_(root) {}
+    explicit sectioned_blocks(nbt_tag *root) : root_(root), finished_(terrain_populated(root)) {
+        entities_.bind(find_in_level(root, "TileEntities"));
+    }
     sections_shape bind() { return sections_.bind(root_); }
     int bottom() const override { return 0; }
     int top() const override { return sectioned_height - 1; }
+    bool finished() const override { return finished_; }
     bool begin(const prepared_ore &ore) override {
         ore_ = static_cast<const sectioned_ore *>(&ore);
         return true;
@@ -34,7 +38,7 @@ class sectioned_blocks : public block_grid {
         }
         const auto state =
             static_cast<size_t>(sections_.id(x, y, z) << 4 | sections_.data(x, y, z));
-        if (!ore_->replaces[state]) {
+        if (!ore_->replaces[state] || entities_.at(x, y, z)) {
             return false;
         }
         if (!sections_.set(x, y, z, ore_->id, ore_->data)) {
@@ -57,6 +61,8 @@ class sectioned_blocks : public block_grid {
   private:
     nbt_tag *root_;
     chunk_sections sections_;
+    bool finished_;
+    block_entities entities_;
     const sectioned_ore *ore_ = nullptr;
     bool relight_ = false;
     bool failed_ = false;

@@ -51,11 +51,14 @@ class block_grid {
     virtual ~block_grid() = default;
     virtual int bottom() const = 0;
     virtual int top() const = 0;
+    // Whether the game has finished generating the chunk: one it has not
+    // yet decorated gets its own ores later, so a run leaves it alone.
+    virtual bool finished() const = 0;
     // The ore the next place() calls carve; false when this chunk cannot
     // take it (the chunk is then invalid).
     virtual bool begin(const prepared_ore &ore) = 0;
-    // Place the begun ore at chunk-local (x, y, z) where its rule allows;
-    // true when the block became ore.
+    // Place the begun ore at chunk-local (x, y, z) where its rule allows
+    // and no block entity sits; true when the block became ore.
     virtual bool place(int x, int y, int z) = 0;
     // After the last vein: what the placed blocks need besides themselves
     // (light marks, palettes) goes into the document. ok, or why the chunk

@@ -9,6 +9,8 @@
 #include "support/world_check.h"
 #include "world_builder.h"
 
+#include "lodecast/storage/block.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -236,6 +238,41 @@ TEST(Program, RealChunksGetVeinsAndStayComplete) {
         NbtDoc old = parse_nbt_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name, &status);
         EXPECT_NE(nbt_tree_difference(doc->root, old->root), "") << name;
     }
+}
+
+// A chest, a furnace and a sign hold block entities: no rule replaces them,
+// or their entries would be left behind in a chunk that lost the block.
+TEST(Program, BlocksWithABlockEntityAreNeverReplaced) {
+    TempDir dir;
+    const std::string name = "c.-o.2.dat";
+    fs::create_directories(dir.path() / "1" / "2");
+    fs::copy_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name,
+                  dir.path() / "1" / "2" / name);
+    const std::string path = dir.file("1/2/" + name);
+    int status = 0;
+    NbtDoc old = parse_nbt_file(path, &status);
+    ASSERT_EQ(run_tool({dir.path().string(), "16", "-oa", "-r", "3000", "-s", "60", "-mn", "4",
+                        "-mx", "14", "-seed", "1"})
+                  .status,
+              0);
+    NbtDoc now = parse_nbt_file(path, &status);
+    const auto blocks = [](const NbtDoc &d) {
+        return nbt_cast_byte_array(
+            nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", d->root)));
+    };
+    nbt_list *entities = nbt_cast_list(
+        nbt_find_tag_by_name("TileEntities", nbt_find_tag_by_name("Level", now->root)));
+    ASSERT_EQ(entities->length, 3);
+    for (int32_t i = 0; i < entities->length; ++i) {
+        nbt_tag entry{TAG_COMPOUND, nullptr, entities->content[i]};
+        const auto at = [&](const char *c) {
+            return *nbt_cast_int(nbt_find_tag_by_name(c, &entry));
+        };
+        const int32_t index = block_at(at("x") & 15, at("y"), at("z") & 15).index;
+        EXPECT_EQ(blocks(now)->content[index], blocks(old)->content[index]) << i;
+        EXPECT_NE(blocks(now)->content[index], 16) << i;
+    }
+    EXPECT_GT(std::count(blocks(now)->content, blocks(now)->content + 32768, 16), 2000);
 }
 
 #ifdef LODECAST_MKWORLD_EXE
