@@ -195,12 +195,7 @@ TEST(PalettedChunk, EditedSectionAloneChangesOnWriteBack) {
 }
 
 TEST(PalettedChunk, RefusesWhatItCannotRead) {
-    using edit = std::function<void(nbt_tag *)>;
-    const auto first_section = [](nbt_tag *root, bool level) {
-        nbt_list *l =
-            nbt_cast_list(level ? at(at(root, "Level"), "Sections") : at(root, "sections"));
-        return nbt_tag{TAG_COMPOUND, nullptr, l->content[0]};
-    };
+    using edit = std::function<void(nbt_file *)>;
     struct row {
         const char *what;
         const std::string &file;
@@ -210,30 +205,28 @@ TEST(PalettedChunk, RefusesWhatItCannotRead) {
     };
     const row rows[] = {
         {"no DataVersion", r1193, 0,
-         [](nbt_tag *root) { nbt_remove_tag(at(root, "DataVersion"), root); },
+         [](nbt_file *doc) { nbt_remove_tag(at(doc->root, "DataVersion"), doc->root); },
          paletted_result::not_paletted},
         {"BlockStates one long short", r1152, 161,
-         [&](nbt_tag *root) {
-             nbt_tag s = first_section(root, true);
-             nbt_long_array *a = nbt_cast_long_array(at(&s, "BlockStates"));
-             a->length -= 1;
+         [](nbt_file *doc) {
+             nbt_tag s = states_of(doc, 0);
+             nbt_cast_long_array(at(&s, "BlockStates"))->length -= 1;
          },
          paletted_result::unknown_storage},
         {"a palette Name that is not a string", r1193, 0,
-         [&](nbt_tag *root) {
-             nbt_tag s = first_section(root, false);
-             nbt_tag entry{TAG_COMPOUND, nullptr,
-                           nbt_cast_list(at(at(&s, "block_states"), "palette"))->content[0]};
+         [](nbt_file *doc) {
+             nbt_tag s = states_of(doc, -4);
+             nbt_tag entry{TAG_COMPOUND, nullptr, nbt_cast_list(at(&s, "palette"))->content[0]};
              at(&entry, "Name")->type = TAG_INT; // freed alike
          },
          paletted_result::unknown_storage},
         {"sections not a list", r1193, 0,
-         [](nbt_tag *root) { at(root, "sections")->type = TAG_LONG_ARRAY; },
+         [](nbt_file *doc) { at(doc->root, "sections")->type = TAG_LONG_ARRAY; },
          paletted_result::unknown_storage},
         {"an index past the palette", r1193, 0,
-         [&](nbt_tag *root) {
-             nbt_tag s = first_section(root, false); // 9 entries, 4 bits
-             nbt_cast_long_array(at(at(&s, "block_states"), "data"))->content[0] = -1;
+         [](nbt_file *doc) {
+             nbt_tag s = states_of(doc, -4); // 9 entries, 4 bits
+             nbt_cast_long_array(at(&s, "data"))->content[0] = -1;
          },
          paletted_result::ok},
     };
@@ -241,7 +234,7 @@ TEST(PalettedChunk, RefusesWhatItCannotRead) {
         SCOPED_TRACE(r.what);
         nbt::document doc = read_region_chunk(r.file, r.slot);
         ASSERT_NE(doc, nullptr);
-        r.change(doc->root);
+        r.change(doc.get());
         paletted_chunk c;
         const paletted_result bound = c.bind(doc->root);
         EXPECT_EQ(bound, r.bound);
