@@ -1,17 +1,22 @@
-// lodecast-mkworld [--force] [--region|--sectioned] <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]] <dir>
+//                  [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
 //     --region as region files and a level.dat, with --sectioned as a
-//     sectioned world (.mca) with a mod loader's block registry.
-// lodecast-mkworld --count <dir> <block id>
-//     Prints how many blocks of that id the world's chunks hold.
+//     sectioned world (.mca) with a mod loader's block registry, with
+//     --paletted as a paletted world of 1.18 (or 1.16).
+// lodecast-mkworld --count <dir> <block id or name>
+//     Prints how many blocks of that id (of that name in a paletted world)
+//     the world's chunks hold.
 #include "chunk_doc.h"
 #include "region_world.h"
 
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/chunk_name.h"
+#include "lodecast/formats/region_world.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/run/std_fds.h"
+#include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
 
@@ -83,10 +88,37 @@ long long count_in_sections(const chunk_sections &sections, int id) {
     return n;
 }
 
-// Blocks of id in every chunk of the world at dir, of any format.
-int count_blocks(const fs::path &dir, int id) {
+// Blocks named name in a paletted chunk, or -1 when it cannot be read.
+long long count_in_palettes(nbt_tag *root, const std::string &name) {
+    paletted_chunk chunk;
+    if (chunk.bind(root) != paletted_result::ok) {
+        return -1;
+    }
+    long long n = 0;
+    for (int y = chunk.bottom(); y <= chunk.top(); ++y) {
+        for (int z = 0; z < section_side; ++z) {
+            for (int x = 0; x < section_side; ++x) {
+                n += chunk.entry_at(x, y, z).name == name ? 1 : 0;
+            }
+        }
+    }
+    return chunk.refused() ? -1 : n;
+}
+
+// The chunks of a paletted world's region folder, which the tool's own
+// walk does not open yet.
+std::unique_ptr<world_format> open_paletted(const fs::path &dir) {
+    auto f = std::make_unique<region_world_format>((dir / "region").string(), "region",
+                                                   region::extension::mca);
+    return f->open() ? std::move(f) : nullptr;
+}
+
+// Blocks of id (named name in a paletted world) in every chunk of the
+// world at dir, of any format.
+int count_blocks(const fs::path &dir, int id, const std::string &name) {
     const world_kind kind = identify_world(dir, dir);
-    std::unique_ptr<world_format> format = open_world_format(kind, dir, dir, true);
+    std::unique_ptr<world_format> format =
+        kind == world_kind::paletted ? open_paletted(dir) : open_world_format(kind, dir, dir, true);
     if (!format) {
         std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", dir.c_str(),
                      std::strerror(errno));
@@ -103,8 +135,12 @@ int count_blocks(const fs::path &dir, int id) {
             const bool loaded = unit->load(i, doc, io) == chunk_status::ok;
             const nbt_byte_array *blocks = loaded ? chunk_blocks(doc->root) : nullptr;
             chunk_sections sections;
-            if (loaded && kind == world_kind::sectioned &&
-                sections.bind(doc->root) == sections_shape::ok) {
+            long long named = 0;
+            if (loaded && kind == world_kind::paletted &&
+                (named = count_in_palettes(doc->root, name)) >= 0) {
+                total += named;
+            } else if (loaded && kind == world_kind::sectioned &&
+                       sections.bind(doc->root) == sections_shape::ok) {
                 total += count_in_sections(sections, id);
             } else if (blocks != nullptr) {
                 total += std::count(blocks->content, blocks->content + blocks->length, id);
@@ -122,17 +158,18 @@ int count_blocks(const fs::path &dir, int id) {
     return 0;
 }
 
-const char help_text[] = "Usage: lodecast-mkworld [--force] [--region|--sectioned] <dir>\n"
-                         "                        [chunks per side, 1-1024, default 8]\n"
-                         "       lodecast-mkworld --count <dir> <block id>\n"
-                         "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-                         "(--force: into one that already holds files), or counts a block's id.\n";
+const char help_text[] =
+    "Usage: lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]] <dir>\n"
+    "                        [chunks per side, 1-1024, default 8]\n"
+    "       lodecast-mkworld --count <dir> <block id, or name in a paletted world>\n"
+    "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
+    "(--force: into one that already holds files), or counts a block.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region|--sectioned] <dir> [chunks per side, 1-%d, "
-                 "default 8]\n"
-                 "       %s --count <dir> <block id>\n",
+                 "Usage: %s [--force] [--region|--sectioned|--paletted[=1.16]] <dir>\n"
+                 "       [chunks per side, 1-%d, default 8]\n"
+                 "       %s --count <dir> <block id, or name in a paletted world>\n",
                  name, kMaxSide, name);
     return 2;
 }
@@ -164,26 +201,33 @@ int main(int argc, char **argv) {
     }
     const char *name = argc > 0 ? argv[0] : "lodecast-mkworld";
     if (argc == 4 && std::string(argv[1]) == "--count") {
-        int id;
-        const int most =
-            identify_world(argv[2], argv[2]) == world_kind::sectioned ? max_sectioned_id : 255;
-        if (!parse_int(argv[3], 0, most, &id)) {
+        int id = 0;
+        const world_kind kind = identify_world(argv[2], argv[2]);
+        const int most = kind == world_kind::sectioned ? max_sectioned_id : 255;
+        if (kind != world_kind::paletted && !parse_int(argv[3], 0, most, &id)) {
             return usage(name);
         }
-        return count_blocks(argv[2], id);
+        return count_blocks(argv[2], id, argv[3]);
     }
     // The two flags in either order.
     bool force = false;
     bool region_files = false;
-    bool sectioned = false;
+    mkworld::region_style style = mkworld::region_style::flat;
     int first = 1;
     for (; first < argc && first < 3; ++first) {
+        static const std::pair<const char *, mkworld::region_style> styles[] = {
+            {"--region", mkworld::region_style::flat},
+            {"--sectioned", mkworld::region_style::sectioned},
+            {"--paletted", mkworld::region_style::paletted_1_18},
+            {"--paletted=1.16", mkworld::region_style::paletted_1_16}};
         const std::string flag = argv[first];
+        const auto *known = std::find_if(std::begin(styles), std::end(styles),
+                                         [&](const auto &s) { return flag == s.first; });
         if (flag == "--force" && !force) {
             force = true;
-        } else if ((flag == "--region" || flag == "--sectioned") && !region_files) {
+        } else if (known != std::end(styles) && !region_files) {
             region_files = true;
-            sectioned = flag == "--sectioned";
+            style = known->second;
         } else {
             break;
         }
@@ -200,6 +244,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side, sectioned)
+    return region_files ? mkworld::make_region_world(argv[first], side, style)
                         : make_world(argv[first], side);
 }
