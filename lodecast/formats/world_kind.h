@@ -13,6 +13,7 @@ enum class world_kind {
     region,      // region/r.<x>.<z>.mcr
     sectioned,   // region/r.<x>.<z>.mca, chunks in sections
     paletted,    // sectioned, but blocks stored by name in palettes
+    too_new,     // saved by a game newer than lodecast knows
 };
 
 // The last DataVersion whose sections store block ids; later worlds store
@@ -36,7 +37,7 @@ std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::stri
 
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)
-// or the world is paletted (errno ENOTSUP).
+// or the world is too new (errno ENOTSUP).
 // sorted: chunk files in name order instead of listing order.
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted);

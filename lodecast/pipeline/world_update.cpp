@@ -6,6 +6,7 @@
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
+#include "lodecast/storage/paletted_storage.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -178,10 +179,12 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     const world_kind kind = identify_world(path, folder);
     const std::unique_ptr<storage_kind> storage = make_storage_kind(kind, path);
     if (!storage || ores.empty()) {
-        out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
-                   shown(path).c_str());
+        out_printf("%s was saved by a newer game than lodecast knows (DataVersion above %d) - "
+                   "nothing changed\n",
+                   shown(path).c_str(), static_cast<int>(newest_known_data_version));
         return 1;
     }
+    storage->take_options(run);
     std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
     if (!format) {
         const std::string where = kind == world_kind::chunk_files ? folder : folder + "/region";

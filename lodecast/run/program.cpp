@@ -38,6 +38,7 @@ int run_lodecast(int argc, char **argv) {
     parse_options(argc, argv, &opt, storage ? storage->height_modulus() : chunk_height);
     std::vector<ore_plan> ores;
     if (storage) {
+        storage->take_options(opt);
         std::string error;
         if (!read_ore_plan(argv[2], opt, *storage, ores, error)) {
             out_printf("%s\n", shown(error).c_str());

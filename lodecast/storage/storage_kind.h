@@ -71,6 +71,8 @@ class storage_kind {
     virtual ~storage_kind() = default;
     // Heights on the command line are taken modulo this (flat chunks 128).
     virtual int32_t height_modulus() const = 0;
+    // The run's options that only some kinds take (-base, -deep).
+    virtual void take_options(const options &) {}
     // Resolves word, an ore as a user writes it (an id, a known ore's
     // name, a block name of this world), into block. false when it names
     // no block of this kind, with error saying more where the kind knows
