@@ -149,6 +149,17 @@ paletted_chunk::paletted_chunk() = default;
 paletted_chunk::~paletted_chunk() = default;
 
 paletted_result paletted_chunk::bind(nbt_tag *root) {
+    const paletted_result r = bind_tree(root);
+    if (r != paletted_result::ok) {
+        sections_.clear();
+        slot_of_y_.fill(0);
+        block_entities_.clear();
+        refused_ = true;
+    }
+    return r;
+}
+
+paletted_result paletted_chunk::bind_tree(nbt_tag *root) {
     data_version_ = 0;
     status_ = {};
     below_zero_retrogen_ = false;
@@ -214,13 +225,16 @@ bool paletted_chunk::bind_block_entities(nbt_tag *list) {
     }
     const nbt_list *l = nbt_cast_list(list);
     for (int32_t i = 0; i < l->length; ++i) {
+        if (l->content[i] == nullptr) {
+            return false;
+        }
         nbt_tag holder{TAG_COMPOUND, nullptr, l->content[i]};
         bool bad = false;
         nbt_tag *x = child(&holder, "x", TAG_INT, &bad);
         nbt_tag *y = child(&holder, "y", TAG_INT, &bad);
         nbt_tag *z = child(&holder, "z", TAG_INT, &bad);
         // A block entity the tool cannot place might be replaced: refuse.
-        if (l->content[i] == nullptr || x == nullptr || y == nullptr || z == nullptr) {
+        if (x == nullptr || y == nullptr || z == nullptr) {
             return false;
         }
         block_entities_.push_back(entity_key(*nbt_cast_int(x), *nbt_cast_int(y), *nbt_cast_int(z)));
@@ -239,6 +253,9 @@ paletted_result paletted_chunk::bind_sections(nbt_tag *list) {
     const bool level = layout_ == chunk_layout::level;
     const nbt_list *l = nbt_cast_list(list);
     for (int32_t i = 0; i < l->length; ++i) {
+        if (l->content[i] == nullptr) {
+            return paletted_result::unknown_storage;
+        }
         nbt_tag holder{TAG_COMPOUND, nullptr, l->content[i]};
         bool bad = false;
         nbt_tag *y = child(&holder, "Y", TAG_BYTE, &bad);
@@ -247,7 +264,7 @@ paletted_result paletted_chunk::bind_sections(nbt_tag *list) {
         const char *data_name = level ? "BlockStates" : "data";
         nbt_tag *palette = child(states, palette_name, TAG_LIST, &bad);
         nbt_tag *data = child(states, data_name, TAG_LONG_ARRAY, &bad);
-        if (bad || l->content[i] == nullptr || y == nullptr) {
+        if (bad || y == nullptr) {
             return paletted_result::unknown_storage;
         }
         if (palette == nullptr) {

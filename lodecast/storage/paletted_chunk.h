@@ -59,7 +59,8 @@ class paletted_chunk {
 
     // Looks at root's layout, status, block entities and sections; reads
     // only the tree, and decodes no indices yet. The tree must outlive the
-    // binding and change only through it.
+    // binding and change only through it. Anything but ok leaves the
+    // binding refused(), with no sections.
     paletted_result bind(nbt_tag *root);
 
     int32_t data_version() const { return data_version_; }
@@ -114,6 +115,7 @@ class paletted_chunk {
 
   private:
     struct section;
+    paletted_result bind_tree(nbt_tag *root);
     section *find(int section_y) const;
     // The section's decoded indices, or null (refused) when they cannot be.
     section_indices *decoded(section &s);
