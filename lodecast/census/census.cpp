@@ -51,6 +51,27 @@ census make_census(const std::vector<int> &ids, const std::vector<std::string> &
     return c;
 }
 
+census make_state_census(const std::vector<std::string> &states, int bottom, int height) {
+    census c;
+    c.bottom = bottom;
+    c.height = height;
+    for (const std::string &state : states) {
+        if (std::none_of(c.ores.begin(), c.ores.end(),
+                         [&](const ore_tally &t) { return t.state == state; })) {
+            ore_tally t;
+            t.state = state;
+            t.name = state;
+            t.per_y.assign(static_cast<size_t>(height), 0);
+            c.ores.push_back(std::move(t));
+        }
+    }
+    return c;
+}
+
+std::string tally_label(const ore_tally &t) {
+    return t.state.empty() ? t.name + " (" + std::to_string(t.id) + ")" : t.name;
+}
+
 namespace {
 
 // Which tally (if any) each id belongs to: one lookup per block.

@@ -17,7 +17,8 @@
 // What was found of one block id.
 struct ore_tally {
     int id = 0;
-    std::string name;            // "Coal", or the id in decimal
+    std::string state;           // a block-state name counted instead of an id, or ""
+    std::string name;            // "Coal", the id in decimal, or the state
     uint64_t total = 0;          // blocks of this id
     uint64_t chunks = 0;         // chunks holding at least one
     std::vector<uint64_t> per_y; // blocks at each height of the census
@@ -30,7 +31,8 @@ struct skipped_chunk {
 };
 
 struct census {
-    int height = chunk_height; // heights counted: 128 flat, 256 sectioned
+    int bottom = 0;            // the lowest height counted (per_y[0])
+    int height = chunk_height; // heights counted: 128 flat, 256 sectioned, 384 paletted
     std::vector<ore_tally> ores;
     uint64_t chunks_counted = 0;
     std::vector<skipped_chunk> skipped;    // unreadable or invalid chunks
@@ -50,6 +52,13 @@ int parse_ore(const char *arg);
 // repeated ids are counted once.
 census make_census(const std::vector<int> &ids, const std::vector<std::string> &names = {},
                    int height = chunk_height);
+
+// A census of the block states named, at heights bottom..bottom+height-1;
+// repeated names are counted once.
+census make_state_census(const std::vector<std::string> &states, int bottom, int height);
+
+// The label of a tally in reports: "Coal (16)", or a state's name.
+std::string tally_label(const ore_tally &t);
 
 // Add one chunk's block array (chunk_block_count ids) to the tallies.
 void count_blocks(const unsigned char *blocks, census &c);

@@ -104,7 +104,7 @@ std::string render_report(const census &c, const std::string &world) {
         appendf(out, "%zu directories could not be read\n", c.skipped_dirs.size());
     }
     for (const ore_tally &t : c.ores) {
-        appendf(out, "\n%s (%d): %" PRIu64 " blocks in %" PRIu64 " chunks\n", t.name.c_str(), t.id,
+        appendf(out, "\n%s: %" PRIu64 " blocks in %" PRIu64 " chunks\n", tally_label(t).c_str(),
                 t.total, t.chunks);
         uint64_t max = 0;
         for (int b = 0; b < c.height / band_height; ++b) {
@@ -116,8 +116,8 @@ std::string render_report(const census &c, const std::string &world) {
             uint64_t len = max == 0 ? 0 : (n * bar_width + max - 1) / max;
             std::string bar(static_cast<size_t>(len), '#');
             bar.resize(bar_width, ' ');
-            appendf(out, "  y %3d-%-3d |%s| %" PRIu64 "\n", b * band_height,
-                    (b + 1) * band_height - 1, bar.c_str(), n);
+            appendf(out, "  y %3d-%-3d |%s| %" PRIu64 "\n", c.bottom + b * band_height,
+                    c.bottom + (b + 1) * band_height - 1, bar.c_str(), n);
         }
     }
     return out;
@@ -131,7 +131,7 @@ std::string render_csv(const census &c) {
     }
     out += '\n';
     for (int y = 0; y < c.height; ++y) {
-        appendf(out, "%d", y);
+        appendf(out, "%d", c.bottom + y);
         for (const ore_tally &t : c.ores) {
             appendf(out, ",%" PRIu64, t.per_y[static_cast<size_t>(y)]);
         }
@@ -177,10 +177,10 @@ std::string render_svg(const census &c, const std::string &world) {
     }
     out += "</g>\n<g text-anchor=\"end\">\n";
     for (int y = 0; y < c.height; y += 16) {
-        appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(y) + 4, y);
+        appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(y) + 4, c.bottom + y);
     }
     appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%d</text>\n", left - 6, py(c.height - 1) + 4,
-            c.height - 1);
+            c.bottom + c.height - 1);
     out += "</g>\n<g text-anchor=\"middle\">\n";
     for (uint64_t v = 0; v <= axis_max; v += step) {
         appendf(out, "<text x=\"%.1f\" y=\"%.1f\">%" PRIu64 "</text>\n", px(v), bottom + 18, v);
@@ -211,8 +211,8 @@ std::string render_svg(const census &c, const std::string &world) {
                 "stroke-width=\"3\"/>\n",
                 right + 20, ly, right + 44, ly, colour);
         appendf(out, "<text x=\"%.1f\" y=\"%.1f\">", right + 50, ly + 4);
-        out += xml_escape(t.name);
-        appendf(out, " (%d): %" PRIu64 "</text>\n", t.id, t.total);
+        out += xml_escape(tally_label(t));
+        appendf(out, ": %" PRIu64 "</text>\n", t.total);
     }
     out += "</svg>\n";
     return out;

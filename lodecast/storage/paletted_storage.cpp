@@ -247,7 +247,7 @@ bool paletted_storage::read_ore(const std::string &word, ore_block &block,
         }
     } else {
         block.name = word.find(':') == std::string::npos ? "minecraft:" + word : word;
-        if (!valid_name(block.name)) {
+        if (parse_decimal(word.c_str(), &id) || !valid_name(block.name)) {
             error = "Ore has to be a block name (like minecraft:diamond_ore) or a known ore";
             return false;
         }

@@ -19,6 +19,10 @@
 // world saved by a later game, is left alone.
 constexpr int32_t newest_known_data_version = 4903;
 
+// The heights any paletted chunk can have: -64..319.
+constexpr int paletted_bottom = -64;
+constexpr int paletted_height = 384;
+
 class paletted_storage : public storage_kind {
   public:
     int32_t height_modulus() const override;

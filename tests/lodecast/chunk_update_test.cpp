@@ -373,7 +373,7 @@ TEST(ChunkStages, SeveralOresInOnePassAreEachOreInTurnFromOneSequence) {
     const flat_storage kind;
     nbt_tag *level = nbt_find_tag_by_name("Level", expected->root);
     for (const int ore : {21, 16}) {
-        ore_plan plan;
+        ore_plan plan{};
         plan.block.id = ore;
         apply_ore_defaults(ore, &plan.opt);
         const std::unique_ptr<prepared_ore> prepared = kind.prepare(plan);

@@ -2,6 +2,7 @@
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
 #include "lodecast/formats/region_file.h"
+#include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
 #include "support/child_run.h"
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -59,11 +61,11 @@ std::map<int, Slot> read_region(const std::string &path) {
         nbt::buffer plain;
         nbt_encode(doc.get(), NBT_UNCOMPRESSED, plain.get(), nullptr);
         slot.document.assign(plain.data(), plain.data() + plain.size());
-        nbt_tag *blocks = nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", doc->root));
+        nbt_tag *level = nbt_find_tag_by_name("Level", doc->root);
+        nbt_tag *blocks = level == nullptr ? nullptr : nbt_find_tag_by_name("Blocks", level);
         const nbt_byte_array *a = blocks == nullptr ? nullptr : nbt_cast_byte_array(blocks);
         slot.lapis = a == nullptr ? -1 : std::count(a->content, a->content + a->length, kLapis);
-        nbt_tag *pop =
-            nbt_find_tag_by_name("TerrainPopulated", nbt_find_tag_by_name("Level", doc->root));
+        nbt_tag *pop = level == nullptr ? nullptr : nbt_find_tag_by_name("TerrainPopulated", level);
         slot.populated = pop == nullptr || *nbt_cast_byte(pop) != 0;
     }
     close(fd);
@@ -284,19 +286,19 @@ TEST(SectionedWorld, AnUpdateChangesNothingButThePlacedBlocks) {
 
 TEST(SectionedWorld, PalettesAndUnknownSectionStorageAreRefused) {
     TempDir dir;
-    // A DataVersion past the numeric ids: nothing is touched.
+    // A DataVersion past the newest lodecast knows: nothing is touched.
     const std::string w = anvil_world(dir, "w", "r.-3.0.mca");
     nbt::document level = nbt::make_document();
     ASSERT_EQ(nbt_parse(level.get(), (w + "/level.dat").c_str()), NBT_OK);
     nbt_set_int(nbt_find_tag_by_name("DataVersion", nbt_find_tag_by_name("Data", level->root)),
-                1344);
+                4904);
     ASSERT_GE(nbt_write(level.get(), (w + "/level.dat").c_str()), 0);
     const Bytes region = read_file(w + "/region/r.-3.0.mca");
     RunResult r = run_program(LODECAST_EXE, {w, "1064"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Processing...\n" + w +
-                         " stores blocks in palettes, which lodecast cannot update - nothing "
-                         "changed\n");
+                         " was saved by a newer game than lodecast knows (DataVersion above "
+                         "4903) - nothing changed\n");
     EXPECT_TRUE(read_file(w + "/region/r.-3.0.mca") == region);
 
     // A section with an extra array: its record is carried over as it is.
@@ -361,3 +363,120 @@ TEST(SectionedWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
 }
 
 } // namespace
+
+namespace {
+
+// The tree without its sections' block storage, which a run may change.
+void drop_block_storage(nbt_tag *root) {
+    nbt_tag *level = nbt_find_tag_by_name("Level", root);
+    nbt_tag *holder = level != nullptr ? level : root;
+    nbt_tag *list = nbt_find_tag_by_name(level != nullptr ? "Sections" : "sections", holder);
+    const nbt_list *l = list == nullptr ? nullptr : nbt_cast_list(list);
+    for (int32_t i = 0; l != nullptr && i < l->length; ++i) {
+        nbt_tag section{TAG_COMPOUND, nullptr, l->content[i]};
+        for (const char *name : {"Palette", "BlockStates", "block_states"}) {
+            if (nbt_tag *t = nbt_find_tag_by_name(name, &section)) {
+                nbt_remove_tag(t, &section);
+            }
+        }
+    }
+}
+
+} // namespace
+
+// Real paletted chunks of every era: finished chunks get the ore over rock
+// (its deepslate variant over deepslate) and change nowhere else; proto-
+// chunks and chunks awaiting their below-zero generation keep their record
+// and time; the run is the same on any number of threads, and the census
+// counts what it placed.
+TEST(PalettedWorld, FinishedChunksGetTheOreOverRockAndNothingElseChanges) {
+    const std::string modern = std::string(LODECAST_TEST_DATA) + "/modern/";
+    // Each world with the lowest height of its era.
+    const std::pair<const char *, const char *> worlds[] = {{"1.15.2-world", "0"},
+                                                            {"1.17.1-world", "0"},
+                                                            {"1.18.1-upgraded-world", "0"},
+                                                            {"1.19.3-world", "-64"}};
+    for (const auto &[world, lowest] : worlds) {
+        SCOPED_TRACE(world);
+        TempDir dir;
+        std::map<std::string, std::map<int, Slot>> runs[2];
+        std::map<std::string, std::map<int, Slot>> before;
+        std::string counted;
+        for (int j = 0; j < 2; ++j) {
+            const std::string w = dir.file(j == 0 ? "a" : "b");
+            fs::copy(modern + world, w, fs::copy_options::recursive);
+            for (const auto &e : fs::directory_iterator(w + "/region")) {
+                before[e.path().filename()] = read_region(e.path());
+            }
+            const RunResult r = run_program(LODECAST_EXE, {w, "minecraft:diamond_ore", "-r", "40",
+                                                           "-s", "12", "-mn", lowest, "-mx", "80",
+                                                           "-seed", "3", "-j", j == 0 ? "1" : "2"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            for (const auto &e : fs::directory_iterator(w + "/region")) {
+                runs[j][e.path().filename()] = read_region(e.path());
+            }
+            counted = run_program(LODECAST_CENSUS_EXE, {w, "diamond_ore"}).out;
+        }
+        long placed = 0;
+        for (const auto &[file, slots] : runs[0]) {
+            for (const auto &[slot, s] : slots) {
+                const Slot &old = before[file].at(slot);
+                EXPECT_TRUE(s.document == runs[1][file].at(slot).document) << file << slot;
+                nbt::document was = parse_document(old.document);
+                nbt::document is = parse_document(s.document);
+                paletted_chunk a, b;
+                ASSERT_EQ(a.bind(was->root), paletted_result::ok);
+                ASSERT_EQ(b.bind(is->root), paletted_result::ok);
+                if (!a.finished()) {
+                    EXPECT_TRUE(s.raw == old.raw && s.timestamp == old.timestamp) << slot;
+                    continue;
+                }
+                for (int y = a.bottom(); y <= a.top(); ++y) {
+                    for (int i = 0; i < 256; ++i) {
+                        const std::string_view from = a.entry_at(i & 15, y, i >> 4).name;
+                        const std::string_view to = b.entry_at(i & 15, y, i >> 4).name;
+                        if (from == to) {
+                            continue;
+                        }
+                        ++placed;
+                        const bool deep = from == "minecraft:deepslate";
+                        EXPECT_TRUE(deep || from == "minecraft:stone" ||
+                                    from == "minecraft:granite" || from == "minecraft:diorite" ||
+                                    from == "minecraft:andesite" || from == "minecraft:tuff")
+                            << from;
+                        EXPECT_EQ(to, deep ? "minecraft:deepslate_diamond_ore"
+                                           : "minecraft:diamond_ore");
+                    }
+                }
+                drop_block_storage(was->root);
+                drop_block_storage(is->root);
+                EXPECT_EQ(nbt_tree_difference(was->root, is->root), "") << slot;
+            }
+        }
+        EXPECT_GT(placed, 0);
+        long census = 0;
+        std::istringstream lines(counted);
+        for (std::string line; std::getline(lines, line);) {
+            long n = 0;
+            if (std::sscanf(line.c_str(), "minecraft:%*[a-z_]: %ld blocks", &n) == 1) {
+                census += n;
+            }
+        }
+        long had = 0;
+        for (const auto &[file, slots] : before) {
+            for (const auto &[slot, s] : slots) {
+                nbt::document d = parse_document(s.document);
+                paletted_chunk c;
+                c.bind(d->root);
+                for (int y = c.bottom(); y <= c.top(); ++y) {
+                    for (int i = 0; i < 256; ++i) {
+                        const std::string_view n = c.entry_at(i & 15, y, i >> 4).name;
+                        had +=
+                            n == "minecraft:diamond_ore" || n == "minecraft:deepslate_diamond_ore";
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(census, had + placed) << counted;
+    }
+}

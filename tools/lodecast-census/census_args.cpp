@@ -1,5 +1,7 @@
 #include "tools/lodecast-census/census_args.h"
 
+#include "lodecast/storage/paletted_storage.h"
+
 #include "lodecast/census/census.h"
 #include "lodecast/formats/block_registry.h"
 #include "lodecast/formats/world_kind.h"
@@ -38,6 +40,22 @@ int sectioned_ore(const char *arg, const block_registry &registry) {
                                                                                : -1;
 }
 
+// An ore of a paletted world, read as lodecast reads it: its block state
+// and its deepslate variant.
+bool paletted_state(const char *arg, std::vector<std::string> &states, std::string &error) {
+    ore_block block;
+    std::string detail;
+    if (!paletted_storage().read_ore(arg, block, detail)) {
+        error = std::string("not an ore: ") + arg + " (" + detail + ")";
+        return false;
+    }
+    states.push_back(block.name);
+    if (!block.deep.empty()) {
+        states.push_back(block.deep);
+    }
+    return true;
+}
+
 } // namespace
 
 bool parse_census_args(int argc, const char *const *argv, census_args &args, std::string &error) {
@@ -67,6 +85,12 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
             have_world = true;
             continue;
         }
+        if (identify_world(args.world, args.world) == world_kind::paletted) {
+            if (!paletted_state(a, args.states, error)) {
+                return false;
+            }
+            continue;
+        }
         int id = parse_ore(a);
         if (id < 0 && !registry_read) {
             registry_read = true;
@@ -93,8 +117,13 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
         error = "no world directory given";
         return false;
     }
-    if (args.ids.empty()) {
+    if (args.ids.empty() && args.states.empty()) {
         args.ids.assign(std::begin(default_ore_ids), std::end(default_ore_ids));
+        if (identify_world(args.world, args.world) == world_kind::paletted) {
+            for (int id : args.ids) {
+                paletted_state(std::to_string(id).c_str(), args.states, error);
+            }
+        }
     }
     if (sectioned) {
         for (int id : args.ids) {

@@ -11,6 +11,9 @@ struct census_args {
     // Per id, its registry name in a sectioned world ("" elsewhere or when
     // it has none).
     std::vector<std::string> names;
+    // In a paletted world: the block states counted, each ore's deepslate
+    // variant on a row of its own (ids are not used there).
+    std::vector<std::string> states;
     std::string csv_path; // empty: no CSV file
     std::string svg_path; // empty: no chart
     std::string map_path; // empty: no map

@@ -3,6 +3,9 @@
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/pipeline/file_problem.h"
+#include "lodecast/storage/paletted_chunk.h"
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -57,6 +60,56 @@ const char *shape_problem(nbt_tag *root) {
     return nullptr;
 }
 
+// Adds a paletted chunk's blocks of the tallied states; false when the
+// chunk's block storage cannot be read.
+bool count_paletted(nbt_tag *root, census &c) {
+    paletted_chunk chunk;
+    if (chunk.bind(root) != paletted_result::ok) {
+        return false;
+    }
+    std::vector<std::vector<uint64_t>> here(c.ores.size(),
+                                            std::vector<uint64_t>(static_cast<size_t>(c.height)));
+    for (int sy = chunk.bottom() >> 4; sy <= chunk.top() >> 4; ++sy) {
+        std::vector<int> slot; // by palette index: the tally, or -1
+        for (const palette_entry &e : chunk.palette(sy)) {
+            int s = -1;
+            for (size_t k = 0; k < c.ores.size(); ++k) {
+                s = c.ores[k].state == e.name ? static_cast<int>(k) : s;
+            }
+            slot.push_back(s);
+        }
+        if (std::all_of(slot.begin(), slot.end(), [](int s) { return s < 0; })) {
+            continue;
+        }
+        for (int y = sy * 16; y < sy * 16 + 16; ++y) {
+            for (int z = 0; z < 16; ++z) {
+                for (int x = 0; x < 16; ++x) {
+                    const int i = chunk.index_at(x, y, z);
+                    const int at = y - c.bottom;
+                    if (i >= 0 && slot[static_cast<size_t>(i)] >= 0 && at >= 0 && at < c.height) {
+                        ++here[static_cast<size_t>(slot[static_cast<size_t>(i)])]
+                              [static_cast<size_t>(at)];
+                    }
+                }
+            }
+        }
+    }
+    if (chunk.refused()) {
+        return false;
+    }
+    for (size_t k = 0; k < c.ores.size(); ++k) {
+        uint64_t sum = 0;
+        for (size_t y = 0; y < here[k].size(); ++y) {
+            c.ores[k].per_y[y] += here[k][y];
+            sum += here[k][y];
+        }
+        c.ores[k].total += sum;
+        c.ores[k].chunks += sum > 0 ? 1 : 0;
+    }
+    ++c.chunks_counted;
+    return true;
+}
+
 // The reason a chunk could not be loaded, in words.
 std::string load_failure(const world_unit &unit, size_t i, chunk_status status) {
     const std::string why = unit.why(i);
@@ -76,12 +129,12 @@ bool census_world(const std::string &path, census &c, std::string &error,
     const world_kind kind = identify_world(path, path);
     std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
     if (!format) {
-        error = kind == world_kind::paletted
-                    ? "it stores blocks in palettes, which the census cannot read"
-                    : std::strerror(errno);
+        error = kind == world_kind::too_new ? "it was saved by a newer game than lodecast knows"
+                                            : std::strerror(errno);
         return false;
     }
     const bool sectioned = kind == world_kind::sectioned;
+    const bool paletted = kind == world_kind::paletted;
     if (sectioned) {
         c.height = sectioned_height; // the tallies grow to the taller chunks
         for (ore_tally &t : c.ores) {
@@ -103,6 +156,11 @@ bool census_world(const std::string &path, census &c, std::string &error,
             }
             if (st != chunk_status::ok) {
                 c.skipped.push_back({unit->describe(i), load_failure(*unit, i, st)});
+            } else if (paletted) {
+                if (!count_paletted(doc->root, c)) {
+                    c.skipped.push_back(
+                        {unit->describe(i), "its block storage is not one lodecast understands"});
+                }
             } else if (sectioned) {
                 if (const char *why = sections_problem(doc->root, sections)) {
                     c.skipped.push_back({unit->describe(i), why});

@@ -10,6 +10,7 @@
 
 #include "lodecast/pipeline/progress_line.h"
 #include "lodecast/run/std_fds.h"
+#include "lodecast/storage/paletted_storage.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -68,7 +69,9 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    census c = make_census(args.ids, args.names);
+    census c = args.states.empty()
+                   ? make_census(args.ids, args.names)
+                   : make_state_census(args.states, paletted_bottom, paletted_height);
     // The progress line rewrites itself, so it only makes sense on a terminal.
     std::optional<progress_line> line;
     census_progress progress;
