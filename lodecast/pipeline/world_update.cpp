@@ -133,6 +133,10 @@ nbt_durability run_durability() {
 int update_world(const char *path, int16_t ore_id, const options *opt,
                  const nbt_durability &durability, const std::vector<ore_pass> &also) {
     out_printf("Processing...\n");
+    living_world living(path, ore_id, opt);
+    if (!living.claim()) {
+        return 1;
+    }
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
@@ -148,7 +152,6 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
-    living_world living(path, ore_id, opt);
     if (!living.start(durability)) {
         return 1;
     }
