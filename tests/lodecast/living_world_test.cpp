@@ -4,6 +4,7 @@
 // the exact old bytes, and a dry run (-n) writes nothing and predicts what
 // the real run places.
 #include "lodecast/formats/chunk_document.h"
+#include "lodecast/living/chunk_record.h"
 #include "lodecast/ores/random.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/world_update.h"
@@ -16,8 +17,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <regex>
+#include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -56,14 +60,22 @@ struct lock_thief {
 
 TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
     // Taking the lock syncs the file and its folder; then each region file
-    // syncs once, and each group of up to 64 chunk files once. The lock is
-    // taken at a commit's sync: that commit completes, the next is refused.
+    // syncs once just before its rename, and each group of up to 64 chunk
+    // files once before its renames (with -record, the record's lines once
+    // more, after the group's checks). The lock is taken at one of these
+    // syncs: nothing is renamed after it.
     const struct {
         bool region;
         int side;
+        bool record;
         int theft_at_sync; // counting the commits' syncs from 1
         int changed;       // files replaced before the run stops
-    } cases[] = {{false, 10, 2, 64}, {true, 40, 1, 1}};
+    } cases[] = {
+        {false, 10, false, 2, 64}, // the second group is refused whole
+        {false, 8, true, 2, 0},    // between the group's checks and its renames
+        {true, 40, false, 1, 0},   // a region file's own sync, before its rename
+        {true, 40, false, 2, 1},
+    };
     for (const auto &c : cases) {
         TempDir dir;
         const std::string w = make_world(dir, c.region, c.side);
@@ -72,6 +84,9 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         options opt{};
         opt.threads = 1;
         apply_ore_defaults(21, &opt);
+        if (c.record) {
+            opt.set |= OPT_RECORD;
+        }
         ore_srand(3);
         lock_thief thief{w + "/session.lock", 0, 2 + c.theft_at_sync};
         nbt_durability d = run_durability();
@@ -91,7 +106,8 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         EXPECT_EQ(err.find("Failed"), std::string::npos) << err;
         int changed = 0;
         for (const auto &[rel, bytes] : snapshot_files(w)) {
-            if (rel == "session.lock" || before.at(rel) == bytes) {
+            if (rel == "session.lock" || rel.starts_with("lodecast-data/") ||
+                before.at(rel) == bytes) {
                 continue;
             }
             ++changed;
@@ -105,6 +121,63 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         }
         EXPECT_EQ(changed, c.changed);
         EXPECT_EQ(read_file(w + "/session.lock"), (Bytes{0, 0, 1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(dot_entries(w), std::vector<std::string>{});
+    }
+}
+
+// A second run started at the first one's sync: it refuses at once and
+// changes nothing, whatever the world's session lock.
+struct second_run {
+    std::string world;
+    int calls = 0;
+    RunResult seen;
+    bool unchanged = false;
+    static int sync(int, void *context) {
+        auto *s = static_cast<second_run *>(context);
+        if (++s->calls == 1) {
+            const FileSnapshot before = snapshot_files(s->world);
+            s->seen = run_program(LODECAST_EXE, {s->world, "56", "-record"});
+            s->unchanged = snapshot_files(s->world) == before;
+        }
+        return 0;
+    }
+};
+
+TEST(RunLock, ASecondRunOnTheSameWorldRefusesAtOnceAndChangesNothing) {
+    for (const bool session_lock : {false, true}) {
+        TempDir dir;
+        const std::string w = make_world(dir, true, 40);
+        if (session_lock) {
+            write_file(w + "/session.lock", Bytes(8, 0));
+        }
+        options opt{};
+        opt.threads = 1;
+        apply_ore_defaults(21, &opt);
+        opt.set |= OPT_RECORD;
+        second_run second;
+        second.world = w;
+        nbt_durability d = run_durability();
+        d.sync = second_run::sync;
+        d.context = &second;
+        std::string err;
+        int status = 0;
+        {
+            output_capture capture(&err);
+            status = update_world(w.c_str(), 21, &opt, d);
+        }
+        EXPECT_EQ(status, 0) << err;
+        EXPECT_EQ(second.seen.status, 1);
+        EXPECT_NE(second.seen.err.find("another lodecast run is updating " + w + " (it holds " + w +
+                                       "/lodecast-data/run.lock) - nothing changed"),
+                  std::string::npos)
+            << second.seen.err;
+        EXPECT_TRUE(second.unchanged);
+        // The record holds every chunk of the first run in whole lines.
+        const RunResult again = run_program(LODECAST_EXE, {w, "21", "-record"});
+        EXPECT_NE(again.err.find("Skipped 1600 chunks that already have this ore"),
+                  std::string::npos)
+            << again.err;
+        EXPECT_FALSE(fs::exists(w + "/lodecast-data/run.lock")); // no trace of the lock
     }
 }
 
@@ -194,6 +267,98 @@ TEST(Backup, RestoreBringsBackTheExactOldBytesAndAFullBackupIsNeverOverwritten) 
     }
 }
 
+TEST(Restore, NeverWritesOutsideTheWorldNorSharesAFileWithTheBackup) {
+    // The world holds region/r.0.0.mcr ("new"), the backup its old content
+    // ("old"); a folder beside them must never change. prepare sets up the
+    // fault; check looks at the world after two restores.
+    const Bytes old_bytes{'o', 'l', 'd'};
+    const Bytes new_bytes{'n', 'e', 'w'};
+    const std::string rel = "region/r.0.0.mcr";
+    const bool root = ::geteuid() == 0;
+    using setup_fn =
+        std::function<void(const std::string &, const std::string &, const std::string &)>;
+    const struct {
+        std::string label;
+        setup_fn prepare; // (world, backup, outside)
+        int status;
+        std::function<void(const std::string &, const std::string &)> check; // (world, backup)
+    } cases[] = {
+        {"a plain restore, twice", [](auto &, auto &, auto &) {}, 0,
+         [&](const std::string &w, const std::string &bk) {
+             struct stat kept {};
+             struct stat put {};
+             ASSERT_EQ(::stat((bk + "/" + rel).c_str(), &kept), 0);
+             ASSERT_EQ(::stat((w + "/" + rel).c_str(), &put), 0);
+             EXPECT_EQ(read_file(w + "/" + rel), old_bytes);
+             EXPECT_NE(put.st_ino, kept.st_ino); // the game's writes cannot reach the backup
+             EXPECT_EQ(kept.st_nlink, 1u);
+         }},
+        {"the world file's owner and mode",
+         [&](const std::string &w, auto &, auto &) {
+             if (root) {
+                 ASSERT_EQ(::chown((w + "/" + rel).c_str(), 1000, 1000), 0);
+             }
+             ASSERT_EQ(::chmod((w + "/" + rel).c_str(), 0660), 0);
+         },
+         0,
+         [&](const std::string &w, auto &) {
+             struct stat put {};
+             ASSERT_EQ(::stat((w + "/" + rel).c_str(), &put), 0);
+             EXPECT_EQ(put.st_mode & 07777, 0660u);
+             EXPECT_EQ(put.st_uid, root ? 1000u : ::geteuid());
+             EXPECT_EQ(read_file(w + "/" + rel), old_bytes);
+         }},
+        {"a link in the backup",
+         [&](auto &, const std::string &bk, const std::string &out) {
+             fs::remove(bk + "/" + rel);
+             fs::create_symlink(out + "/mine", bk + "/" + rel);
+         },
+         1, [&](const std::string &w, auto &) { EXPECT_EQ(read_file(w + "/" + rel), new_bytes); }},
+        {"a world folder that is a link out of the world",
+         [&](const std::string &w, auto &, const std::string &out) {
+             fs::rename(w + "/region", out + "/region");
+             fs::create_directory_symlink(out + "/region", w + "/region");
+         },
+         1, [](auto &, auto &) {}},
+        {"a world file that is a link",
+         [&](const std::string &w, auto &, const std::string &out) {
+             fs::remove(w + "/" + rel);
+             fs::create_symlink(out + "/mine", w + "/" + rel);
+         },
+         1, [&](const std::string &w, auto &) { EXPECT_TRUE(fs::is_symlink(w + "/" + rel)); }},
+        {"a FIFO in the backup",
+         [&](auto &, const std::string &bk, auto &) {
+             ASSERT_EQ(::mkfifo((bk + "/region/r.1.0.mcr").c_str(), 0600), 0);
+         },
+         1, [&](const std::string &w, auto &) { EXPECT_EQ(read_file(w + "/" + rel), old_bytes); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const std::string w = dir.file("world");
+        const std::string bk = dir.file("bk");
+        const std::string out = dir.file("outside");
+        fs::create_directories(w + "/region");
+        fs::create_directories(bk + "/region");
+        fs::create_directories(out);
+        write_file(w + "/" + rel, new_bytes);
+        write_file(bk + "/" + rel, old_bytes);
+        write_file(out + "/mine", {'m'});
+        c.prepare(w, bk, out);
+        const FileSnapshot outside = snapshot_files(out);
+        for (int run = 0; run < 2; ++run) {
+            const RunResult r = run_program(LODECAST_RESTORE_EXE, {bk, w});
+            EXPECT_EQ(r.status, c.status) << r.out << r.err;
+            EXPECT_EQ(r.err.find("lodecast-restore: cannot restore") != std::string::npos,
+                      c.status != 0)
+                << r.err;
+        }
+        c.check(w, bk);
+        EXPECT_EQ(snapshot_files(out), outside);
+        EXPECT_EQ(dot_entries(w), std::vector<std::string>{});
+    }
+}
+
 TEST(DryRun, WritesNothingAndCountsWhatTheRealRunPlaces) {
     for (const bool region : {false, true}) {
         TempDir dir;
@@ -224,24 +389,73 @@ TEST(DryRun, WritesNothingAndCountsWhatTheRealRunPlaces) {
     }
 }
 
+// Every entry below dir, folders and links included, by relative path.
+std::set<std::string> entries_of(const std::string &dir) {
+    std::set<std::string> out;
+    for (const auto &e : fs::recursive_directory_iterator(dir)) {
+        out.insert(fs::relative(e.path(), dir).string());
+    }
+    return out;
+}
+
 TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
+    // prepare gets the world and a folder beside it, which must not change.
+    using prepare_fn = std::function<void(const std::string &, const std::string &)>;
+    const auto record_of = [](const std::string &text) {
+        return [text](const std::string &w, const std::string &) {
+            fs::create_directories(w + "/lodecast-data");
+            write_file(w + "/lodecast-data/record", Bytes(text.begin(), text.end()));
+        };
+    };
     const struct {
         std::vector<std::string> args; // after "<world> 21"
         std::string record;            // written as the record first, when not empty
         std::string message;
+        prepare_fn prepare = {};
     } cases[] = {
         {{"-backup", "@/bk"}, "", "lies inside the world; choose one outside it - nothing changed"},
+        {{"-backup", "@/bk/new/../x"}, "", "lies inside the world; choose one outside it"},
         {{"-backup"}, "", "-backup needs a folder - nothing changed"},
         {{"-map", "m.svg"}, "", "-map draws what a dry run would add: use it with -n"},
         {{"-n", "-map"}, "", "-map needs a file name"},
         {{"-record"}, "lodecast record 1\nworld path @\n+ main 0 0\n", "line 3: not a chunk line"},
         {{"-record"}, "lodecast record 2\n", "line 1: not a lodecast record of this version"},
         {{"-record"}, "lodecast record 1\nworld path /else\n", "was written for another world"},
-        {{"-record"}, "-", "lodecast-data/record: Not a directory"},
+        {{"-record"}, "-", "lodecast-data is not a folder: Not a directory - nothing changed"},
+        {{"-record"},
+         "",
+         "lodecast-data is not a folder: Not a directory - nothing changed",
+         [](const std::string &w, const std::string &out) {
+             fs::create_directory_symlink(out, w + "/lodecast-data");
+         }},
+        {{"-record"},
+         "",
+         "lodecast-data/record is not a regular file - nothing changed",
+         [](const std::string &w, const std::string &) {
+             fs::create_directories(w + "/lodecast-data");
+             ASSERT_EQ(mkfifo((w + "/lodecast-data/record").c_str(), 0600), 0);
+         }},
+        {{"-record"},
+         "",
+         "lodecast-data/record is larger than 64 MiB, the most lodecast reads",
+         [&](const std::string &w, const std::string &out) {
+             record_of("lodecast record 1\nworld path /else\n")(w, out);
+             fs::resize_file(w + "/lodecast-data/record", record_size_limit + 1);
+         }},
+        {{},
+         "",
+         "cannot take the session lock " + std::string("@/session.lock: not a regular file"),
+         [](const std::string &w, const std::string &out) {
+             write_file(out + "/mine", Bytes{1, 2, 3});
+             fs::remove(w + "/session.lock");
+             fs::create_symlink(out + "/mine", w + "/session.lock");
+         }},
     };
     for (const auto &c : cases) {
         TempDir dir;
         const std::string w = make_world(dir, false, 2);
+        const std::string out = dir.file("outside");
+        fs::create_directories(out);
         const std::string real = fs::canonical(w).string();
         const auto fill = [&](std::string s) {
             for (size_t at; (at = s.find('@')) != std::string::npos;) {
@@ -252,13 +466,16 @@ TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
         if (c.record == "-") {
             write_file(w + "/lodecast-data", Bytes{1});
         } else if (!c.record.empty()) {
-            fs::create_directories(w + "/lodecast-data");
-            const std::string text = fill(c.record);
-            write_file(w + "/lodecast-data/record", Bytes(text.begin(), text.end()));
+            record_of(fill(c.record))(w, out);
         }
         write_file(w + "/session.lock", Bytes(8, 2));
+        if (c.prepare) {
+            c.prepare(w, out);
+        }
         const FileSnapshot before = snapshot_files(w);
-        std::vector<std::string> args = {w, "21"};
+        const std::set<std::string> names = entries_of(w);
+        const FileSnapshot outside = snapshot_files(out);
+        std::vector<std::string> args = {real, "21"};
         for (const std::string &a : c.args) {
             args.push_back(fill(a));
         }
@@ -266,6 +483,8 @@ TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
         EXPECT_EQ(r.status, 1) << c.message;
         EXPECT_NE(r.err.find(fill(c.message)), std::string::npos) << r.err;
         EXPECT_EQ(snapshot_files(w), before) << c.message;
+        EXPECT_EQ(entries_of(w), names) << c.message;
+        EXPECT_EQ(snapshot_files(out), outside) << c.message;
     }
 }
 
