@@ -135,8 +135,6 @@ void living_world::note(const world_unit &unit, std::string text) {
     notes_[&unit] = std::move(text);
 }
 
-// On a disk worker, just before the unit's rename: the lock first (a
-// world taken over is left alone), then the backup, then the record.
 bool living_world::lock_held() {
     if (lock_->still_ours()) {
         return true;
@@ -146,6 +144,9 @@ bool living_world::lock_held() {
     return false;
 }
 
+// On a disk worker, just before the unit's commit: the lock first (a
+// world taken over is left alone), then the backup, then the record. The
+// lock is read once more immediately before the rename itself.
 commit_gate living_world::before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
                                         bool grouped) {
     if (!lock_held()) {
