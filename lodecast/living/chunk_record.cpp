@@ -141,6 +141,17 @@ bool chunk_record::read_lines(int fd, off_t &whole, std::string &error) {
     std::string line;
     int number = 0;
     uint64_t total = 0;
+    struct stat st {};
+    // Refused whatever it holds, before a byte is read; and should it grow
+    // while being read, at the limit.
+    const auto too_large = [&] {
+        error = path_ + " is larger than " + std::to_string(record_size_limit >> 20) +
+                " MiB, the most lodecast reads; move it away to start a new record";
+        return false;
+    };
+    if (::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > record_size_limit) {
+        return too_large();
+    }
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) {
@@ -155,9 +166,7 @@ bool chunk_record::read_lines(int fd, off_t &whole, std::string &error) {
         }
         total += static_cast<uint64_t>(n);
         if (total > record_size_limit) {
-            error = path_ + " is larger than " + std::to_string(record_size_limit >> 20) +
-                    " MiB, the most lodecast reads; move it away to start a new record";
-            return false;
+            return too_large();
         }
         for (const char *p = buf, *end = buf + n; p < end;) {
             const char *nl = static_cast<const char *>(std::memchr(p, '\n', end - p));

@@ -269,94 +269,60 @@ TEST(Backup, RestoreBringsBackTheExactOldBytesAndAFullBackupIsNeverOverwritten) 
 }
 
 TEST(Restore, NeverWritesOutsideTheWorldNorSharesAFileWithTheBackup) {
-    // The world holds region/r.0.0.mcr ("new"), the backup its old content
-    // ("old"); a folder beside them must never change. prepare sets up the
-    // fault; check looks at the world after two restores.
-    const Bytes old_bytes{'o', 'l', 'd'};
-    const Bytes new_bytes{'n', 'e', 'w'};
+    // The world holds region/r.0.0.mcr ("new", mode 0660, owner 1000 under
+    // root), the backup its old content. A row moves one path out of the
+    // world or backup and leaves a link to it; nothing outside may change.
     const std::string rel = "region/r.0.0.mcr";
     const bool root = ::geteuid() == 0;
-    using setup_fn =
-        std::function<void(const std::string &, const std::string &, const std::string &)>;
     const struct {
-        std::string label;
-        setup_fn prepare; // (world, backup, outside)
-        int status;
-        std::function<void(const std::string &, const std::string &)> check; // (world, backup)
+        std::string link;  // "w/..." or "bk/...": made a link out
+        bool fifo;         // the backup also holds a FIFO
+        std::string after; // what the world's path reads after two restores
     } cases[] = {
-        {"a plain restore, twice", [](auto &, auto &, auto &) {}, 0,
-         [&](const std::string &w, const std::string &bk) {
-             struct stat kept {};
-             struct stat put {};
-             ASSERT_EQ(::stat((bk + "/" + rel).c_str(), &kept), 0);
-             ASSERT_EQ(::stat((w + "/" + rel).c_str(), &put), 0);
-             EXPECT_EQ(read_file(w + "/" + rel), old_bytes);
-             EXPECT_NE(put.st_ino, kept.st_ino); // the game's writes cannot reach the backup
-             EXPECT_EQ(kept.st_nlink, 1u);
-         }},
-        {"the world file's owner and mode",
-         [&](const std::string &w, auto &, auto &) {
-             if (root) {
-                 ASSERT_EQ(::chown((w + "/" + rel).c_str(), 1000, 1000), 0);
-             }
-             ASSERT_EQ(::chmod((w + "/" + rel).c_str(), 0660), 0);
-         },
-         0,
-         [&](const std::string &w, auto &) {
-             struct stat put {};
-             ASSERT_EQ(::stat((w + "/" + rel).c_str(), &put), 0);
-             EXPECT_EQ(put.st_mode & 07777, 0660u);
-             EXPECT_EQ(put.st_uid, root ? 1000u : ::geteuid());
-             EXPECT_EQ(read_file(w + "/" + rel), old_bytes);
-         }},
-        {"a link in the backup",
-         [&](auto &, const std::string &bk, const std::string &out) {
-             fs::remove(bk + "/" + rel);
-             fs::create_symlink(out + "/mine", bk + "/" + rel);
-         },
-         1, [&](const std::string &w, auto &) { EXPECT_EQ(read_file(w + "/" + rel), new_bytes); }},
-        {"a world folder that is a link out of the world",
-         [&](const std::string &w, auto &, const std::string &out) {
-             fs::rename(w + "/region", out + "/region");
-             fs::create_directory_symlink(out + "/region", w + "/region");
-         },
-         1, [](auto &, auto &) {}},
-        {"a world file that is a link",
-         [&](const std::string &w, auto &, const std::string &out) {
-             fs::remove(w + "/" + rel);
-             fs::create_symlink(out + "/mine", w + "/" + rel);
-         },
-         1, [&](const std::string &w, auto &) { EXPECT_TRUE(fs::is_symlink(w + "/" + rel)); }},
-        {"a FIFO in the backup",
-         [&](auto &, const std::string &bk, auto &) {
-             ASSERT_EQ(::mkfifo((bk + "/region/r.1.0.mcr").c_str(), 0600), 0);
-         },
-         1, [&](const std::string &w, auto &) { EXPECT_EQ(read_file(w + "/" + rel), old_bytes); }},
+        {"", false, "old"},         {"bk/" + rel, false, "new"}, {"w/region", false, "new"},
+        {"w/" + rel, false, "new"}, {"", true, "old"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.label);
+        SCOPED_TRACE(c.link + (c.fifo ? "FIFO" : ""));
         TempDir dir;
-        const std::string w = dir.file("world");
-        const std::string bk = dir.file("bk");
+        const std::string w = dir.file("w");
         const std::string out = dir.file("outside");
-        fs::create_directories(w + "/region");
-        fs::create_directories(bk + "/region");
-        fs::create_directories(out);
-        write_file(w + "/" + rel, new_bytes);
-        write_file(bk + "/" + rel, old_bytes);
-        write_file(out + "/mine", {'m'});
-        c.prepare(w, bk, out);
-        const FileSnapshot outside = snapshot_files(out);
-        for (int run = 0; run < 2; ++run) {
-            const RunResult r = run_program(LODECAST_RESTORE_EXE, {bk, w});
-            EXPECT_EQ(r.status, c.status) << r.out << r.err;
-            EXPECT_EQ(r.err.find("lodecast-restore: cannot restore") != std::string::npos,
-                      c.status != 0)
-                << r.err;
+        for (const std::string &d : {w, dir.file("bk"), out}) {
+            fs::create_directories(d + "/region");
         }
-        c.check(w, bk);
+        write_file(w + "/" + rel, {'n', 'e', 'w'});
+        const auto id = static_cast<uid_t>(root ? 1000 : -1); // -1: as it is
+        ASSERT_EQ(::chown((w + "/" + rel).c_str(), id, id), 0);
+        ASSERT_EQ(::chmod((w + "/" + rel).c_str(), 0660), 0);
+        write_file(dir.file("bk/" + rel), {'o', 'l', 'd'});
+        if (!c.link.empty()) {
+            fs::rename(dir.file(c.link), out + "/moved");
+            fs::create_symlink(out + "/moved", dir.file(c.link));
+        }
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(dir.file("bk/region/r.1.0.mcr").c_str(), 0600), 0);
+        }
+        const FileSnapshot outside = snapshot_files(out);
+        const int status = c.link.empty() && !c.fifo ? 0 : 1;
+        for (int run = 0; run < 2; ++run) {
+            const RunResult r = run_program(LODECAST_RESTORE_EXE, {dir.file("bk"), w});
+            EXPECT_EQ(r.status, status) << r.out << r.err;
+            EXPECT_EQ(r.err.find(" - skipped\n") != std::string::npos, status != 0) << r.err;
+        }
+        const Bytes after = read_file(w + "/" + rel);
+        EXPECT_EQ(std::string(after.begin(), after.end()), c.after);
         EXPECT_EQ(snapshot_files(out), outside);
         EXPECT_EQ(dot_entries(w), std::vector<std::string>{});
+        struct stat kept {};
+        struct stat put {};
+        ASSERT_EQ(::lstat(dir.file("bk/" + rel).c_str(), &kept), 0);
+        ASSERT_EQ(::stat((w + "/" + rel).c_str(), &put), 0);
+        if (status == 0) { // a copy the game's writes cannot reach, as the world file was
+            EXPECT_NE(put.st_ino, kept.st_ino);
+            EXPECT_EQ(kept.st_nlink, 1u);
+            EXPECT_EQ(put.st_mode & 07777, 0660u);
+            EXPECT_EQ(put.st_uid, root ? 1000u : ::geteuid());
+        }
     }
 }
 
@@ -400,19 +366,11 @@ std::set<std::string> entries_of(const std::string &dir) {
 }
 
 TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
-    // prepare gets the world and a folder beside it, which must not change.
-    using prepare_fn = std::function<void(const std::string &, const std::string &)>;
-    const auto record_of = [](const std::string &text) {
-        return [text](const std::string &w, const std::string &) {
-            fs::create_directories(w + "/lodecast-data");
-            write_file(w + "/lodecast-data/record", Bytes(text.begin(), text.end()));
-        };
-    };
     const struct {
         std::vector<std::string> args; // after "<world> 21"
         std::string record;            // written as the record first, when not empty
         std::string message;
-        prepare_fn prepare = {};
+        std::string link = {}; // moved out of the world and linked to there
     } cases[] = {
         {{"-backup", "@/bk"}, "", "lies inside the world; choose one outside it - nothing changed"},
         {{"-backup", "@/bk/new/../x"}, "", "lies inside the world; choose one outside it"},
@@ -424,33 +382,15 @@ TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
         {{"-record"}, "lodecast record 1\nworld path /else\n", "was written for another world"},
         {{"-record"}, "-", "lodecast-data is not a folder: Not a directory - nothing changed"},
         {{"-record"},
-         "",
-         "lodecast-data is not a folder: Not a directory - nothing changed",
-         [](const std::string &w, const std::string &out) {
-             fs::create_directory_symlink(out, w + "/lodecast-data");
-         }},
-        {{"-record"},
-         "",
-         "lodecast-data/record is not a regular file - nothing changed",
-         [](const std::string &w, const std::string &) {
-             fs::create_directories(w + "/lodecast-data");
-             ASSERT_EQ(mkfifo((w + "/lodecast-data/record").c_str(), 0600), 0);
-         }},
-        {{"-record"},
-         "",
-         "lodecast-data/record is larger than 64 MiB, the most lodecast reads",
-         [&](const std::string &w, const std::string &out) {
-             record_of("lodecast record 1\nworld path /else\n")(w, out);
-             fs::resize_file(w + "/lodecast-data/record", record_size_limit + 1);
-         }},
+         "lodecast record 1\nworld path @\n",
+         "lodecast-data is not a folder",
+         "lodecast-data"},
+        {{"-record"}, "fifo", "lodecast-data/record is not a regular file - nothing changed"},
+        {{"-record"}, "big", "lodecast-data/record is larger than 64 MiB, the most lodecast reads"},
         {{},
          "",
-         "cannot take the session lock " + std::string("@/session.lock: not a regular file"),
-         [](const std::string &w, const std::string &out) {
-             write_file(out + "/mine", Bytes{1, 2, 3});
-             fs::remove(w + "/session.lock");
-             fs::create_symlink(out + "/mine", w + "/session.lock");
-         }},
+         "session lock @/session.lock: not a regular file - nothing changed",
+         "session.lock"},
     };
     for (const auto &c : cases) {
         TempDir dir;
@@ -464,14 +404,25 @@ TEST(LivingWorld, BadInputIsRefusedWithAMessageAndChangesNothing) {
             }
             return s;
         };
+        const std::string record = w + "/lodecast-data/record";
         if (c.record == "-") {
             write_file(w + "/lodecast-data", Bytes{1});
         } else if (!c.record.empty()) {
-            record_of(fill(c.record))(w, out);
+            fs::create_directories(w + "/lodecast-data");
+            const std::string text = fill(c.record);
+            write_file(record, Bytes(text.begin(), text.end()));
+        }
+        if (c.record == "fifo" || c.record == "big") {
+            fs::remove(record);
+            ASSERT_TRUE(c.record == "big" || ::mkfifo(record.c_str(), 0600) == 0);
+            if (c.record == "big") {
+                write_file(record, Bytes(record_size_limit + 1, '\n'));
+            }
         }
         write_file(w + "/session.lock", Bytes(8, 2));
-        if (c.prepare) {
-            c.prepare(w, out);
+        if (!c.link.empty()) {
+            fs::rename(w + "/" + c.link, out + "/moved");
+            fs::create_symlink(out + "/moved", w + "/" + c.link);
         }
         const FileSnapshot before = snapshot_files(w);
         const std::set<std::string> names = entries_of(w);
