@@ -118,10 +118,12 @@ class chunk_file_unit : public world_unit {
     chunk_status commit(const nbt_durability &durability) override {
         // The writer replaces the file only once the whole content is on
         // disk, and refuses a file the user may not write.
-        const int r =
-            nbt_replace_file(path_.c_str(), bytes_.data(), bytes_.size(), &durability, &report_);
-        bytes_.release();
-        return r == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
+        if (stage() != chunk_status::ok || sync_staged(durability) != chunk_status::ok) {
+            nbt_stage_discard(staged_);
+            staged_ = nullptr;
+            return chunk_status::write_failed;
+        }
+        return publish(durability);
     }
 
     bool owner_changed() const override { return report_.owner_changed != 0; }
@@ -144,6 +146,10 @@ class chunk_file_unit : public world_unit {
     chunk_status publish(const nbt_durability &d) override {
         nbt_staged *s = staged_;
         staged_ = nullptr;
+        if (!may_rename()) {
+            nbt_stage_discard(s);
+            return chunk_status::write_failed;
+        }
         return nbt_stage_commit(s, &d) == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
     }
     ~chunk_file_unit() override { nbt_stage_discard(staged_); }

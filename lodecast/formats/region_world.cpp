@@ -182,7 +182,7 @@ class region_unit : public world_unit {
     chunk_status commit(const nbt_durability &durability) override {
         carry_until(region::slot_count);
         if (!failed_ && writer_->finish() == region::write_result::ok &&
-            nbt_stage_sync(staged_, &durability) == NBT_OK) {
+            nbt_stage_sync(staged_, &durability) == NBT_OK && may_rename()) {
             nbt_staged *s = staged_;
             staged_ = nullptr;
             return nbt_stage_commit(s, &durability) == NBT_OK ? chunk_status::ok

@@ -11,6 +11,7 @@
 #include "nbt/nbt.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -116,6 +117,17 @@ class world_unit {
     virtual chunk_status stage() { return chunk_status::write_failed; }
     virtual chunk_status sync_staged(const nbt_durability &) { return chunk_status::write_failed; }
     virtual chunk_status publish(const nbt_durability &) { return chunk_status::write_failed; }
+
+    // Asked immediately before commit or publish renames the new content
+    // into place (the run's session lock); false: the unit keeps its old
+    // content (write_failed).
+    void set_rename_check(std::function<bool()> check) { rename_check_ = std::move(check); }
+
+  protected:
+    bool may_rename() const { return !rename_check_ || rename_check_(); }
+
+  private:
+    std::function<bool()> rename_check_;
 };
 
 class world_format {

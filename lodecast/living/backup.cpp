@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string parent_of(const std::string &path) {
     const size_t slash = path.find_last_of('/');
@@ -69,14 +72,6 @@ bool copy_synced(const std::string &src, const std::string &temp) {
     return ok;
 }
 
-// src's content under the new name temp: linked, or copied across devices.
-bool new_name(const std::string &src, const std::string &temp) {
-    if (::linkat(AT_FDCWD, src.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        return true;
-    }
-    return errno == EXDEV && copy_synced(src, temp);
-}
-
 } // namespace
 
 bool make_parents(const std::string &path) {
@@ -96,23 +91,51 @@ bool backup_folder::open(std::string &error) {
         error = "-backup needs a folder";
         return false;
     }
+    // Checked before anything is created: a refused folder is not made.
+    std::string real;
+    if (!outside_world(real, error)) {
+        return false;
+    }
     if ((!make_parents(dir_ + "/x") && errno != EEXIST)) {
         error = "cannot create backup folder " + dir_ + ": " + std::strerror(errno);
         return false;
     }
+    // Again now that it exists: a link on the way may lead into the world.
+    if (!outside_world(real, error)) {
+        return false;
+    }
+    if (::access(real.c_str(), W_OK | X_OK) != 0) {
+        error = "cannot write into backup folder " + dir_ + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool backup_folder::outside_world(std::string &real, std::string &error) const {
     char world[PATH_MAX];
-    char dir[PATH_MAX];
-    if (::realpath(world_.c_str(), world) == nullptr || ::realpath(dir_.c_str(), dir) == nullptr) {
+    if (::realpath(world_.c_str(), world) == nullptr) {
         error = "cannot resolve backup folder " + dir_ + ": " + std::strerror(errno);
         return false;
     }
-    const std::string w = std::string(world) + "/";
-    if ((std::string(dir) + "/").rfind(w, 0) == 0) {
-        error = "backup folder " + dir_ + " lies inside the world; choose one outside it";
-        return false;
+    // The folder's nearest existing ancestor resolved, the rest as spelt.
+    fs::path rest;
+    std::error_code ec;
+    fs::path at = fs::absolute(dir_, ec).lexically_normal();
+    char resolved[PATH_MAX];
+    while (::realpath(at.c_str(), resolved) == nullptr) {
+        if (errno != ENOENT || !at.has_relative_path()) {
+            error = "cannot resolve backup folder " + dir_ + ": " + std::strerror(errno);
+            return false;
+        }
+        rest = at.filename() / rest;
+        at = at.parent_path();
     }
-    if (::access(dir, W_OK | X_OK) != 0) {
-        error = "cannot write into backup folder " + dir_ + ": " + std::strerror(errno);
+    real = (fs::path(resolved) / rest).lexically_normal().string();
+    while (real.size() > 1 && real.back() == '/') {
+        real.pop_back();
+    }
+    if ((real + "/").rfind(std::string(world) + "/", 0) == 0) {
+        error = "backup folder " + dir_ + " lies inside the world; choose one outside it";
         return false;
     }
     return true;
@@ -160,18 +183,4 @@ backup_folder::result backup_folder::keep(const std::string &path, std::string &
         return failed("cannot sync the folder of");
     }
     return result::kept;
-}
-
-bool put_in_place(const std::string &src, const std::string &dest, std::string &error) {
-    const std::string temp = temp_beside(dest);
-    if (!new_name(src, temp)) {
-        error = std::strerror(errno);
-        return false;
-    }
-    if (::rename(temp.c_str(), dest.c_str()) != 0) {
-        error = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }

@@ -1,8 +1,8 @@
-// Keeping the previous content of every file a run replaces, and putting
-// it back. A file's old content is kept by a hard link beside the world
-// (nothing is copied: the commit's rename then only moves the world's name
-// to the new file), or by a synced copy when the backup folder is on
-// another file system.
+// Keeping the previous content of every file a run replaces (which
+// lodecast-restore puts back). A file's old content is kept by a hard link
+// beside the world (nothing is copied: the commit's rename then only moves
+// the world's name to the new file), or by a synced copy when the backup
+// folder is on another file system.
 #ifndef LODECAST_BACKUP_H
 #define LODECAST_BACKUP_H
 
@@ -25,15 +25,13 @@ class backup_folder {
     const std::string &dir() const { return dir_; }
 
   private:
+    // Whether the folder, resolved as far as it exists (into real), lies
+    // outside the world; false with a message otherwise.
+    bool outside_world(std::string &real, std::string &error) const;
+
     std::string world_;
     std::string dir_;
 };
-
-// Replaces dest with src's content atomically (dest's old content or the
-// new, whole): a hard link to src under a temporary name beside dest, or a
-// synced copy when they are on different file systems, renamed over dest.
-// false with the reason in error; src is never changed.
-bool put_in_place(const std::string &src, const std::string &dest, std::string &error);
 
 // Creates every missing folder of path's parent. false with errno set.
 bool make_parents(const std::string &path);

@@ -32,23 +32,6 @@ bool write_all(int fd, const std::string &text) {
     return true;
 }
 
-bool read_text(int fd, std::string &out) {
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
-
 bool sync_folder(const std::string &dir) {
     return nbt_sync_folder(dir.c_str(), 0, nullptr) == NBT_OK;
 }
@@ -112,54 +95,94 @@ chunk_record::~chunk_record() {
     }
 }
 
-bool chunk_record::parse(const std::string &text, std::string &error) {
-    // A last line without its line break is an append cut short: its commit
-    // never started, so it is left out (and cut off before appending).
-    const size_t end = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
-    std::istringstream in(text.substr(0, end));
+bool chunk_record::parse_line(const std::string &line, int number, std::string &error) {
+    const auto bad = [&](const char *why) {
+        error = path_ + " line " + std::to_string(number) + ": " + why;
+        return false;
+    };
+    if (number == 1) {
+        return line == header ||
+               bad("not a lodecast record of this version (\"lodecast record 1\")");
+    }
+    // A later "world" line is a record taken over by another world.
+    if (line.rfind("world ", 0) == 0) {
+        found_identity_ = line.substr(6);
+        return true;
+    }
+    if (number == 2) {
+        return bad("no \"world\" line");
+    }
+    std::istringstream fields(line);
+    char sign = 0;
+    std::string dim;
+    long long x = 0;
+    long long z = 0;
+    std::string rest;
+    if (!(fields >> sign >> dim >> x >> z) || (sign != '+' && sign != '-') || x < INT32_MIN ||
+        x > INT32_MAX || z < INT32_MIN || z > INT32_MAX || !std::getline(fields, rest) ||
+        rest.rfind(" ore=", 0) != 0) {
+        return bad("not a chunk line (\"+|- <dimension> <x> <z> ore=...\")");
+    }
+    if (dim == dimension_ && rest.size() == settings_.size() + 1 && rest.ends_with(settings_)) {
+        const std::pair<int32_t, int32_t> c{static_cast<int32_t>(x), static_cast<int32_t>(z)};
+        if (sign == '+') {
+            done_.insert(c);
+        } else {
+            done_.erase(c);
+        }
+    }
+    return true;
+}
+
+bool chunk_record::read_lines(int fd, off_t &whole, std::string &error) {
+    // Line by line as it is read: what stays is the chunks of this run's
+    // settings, not the text.
+    char buf[65536];
     std::string line;
     int number = 0;
-    const std::string tail = " " + settings_;
-    while (std::getline(in, line)) {
-        ++number;
-        const auto bad = [&](const char *why) {
-            error = path_ + " line " + std::to_string(number) + ": " + why;
+    uint64_t total = 0;
+    struct stat st {};
+    // Refused whatever it holds, before a byte is read; and should it grow
+    // while being read, at the limit.
+    const auto too_large = [&] {
+        error = path_ + " is larger than " + std::to_string(record_size_limit >> 20) +
+                " MiB, the most lodecast reads; move it away to start a new record";
+        return false;
+    };
+    if (::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > record_size_limit) {
+        return too_large();
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = "cannot read " + path_ + ": " + std::strerror(errno);
             return false;
-        };
-        if (number == 1) {
-            if (line != header) {
-                return bad("not a lodecast record of this version (\"lodecast record 1\")");
+        }
+        if (n == 0) {
+            break;
+        }
+        total += static_cast<uint64_t>(n);
+        if (total > record_size_limit) {
+            return too_large();
+        }
+        for (const char *p = buf, *end = buf + n; p < end;) {
+            const char *nl = static_cast<const char *>(std::memchr(p, '\n', end - p));
+            line.append(p, nl != nullptr ? nl : end);
+            p = nl != nullptr ? nl + 1 : end;
+            if (nl != nullptr && !parse_line(line, ++number, error)) {
+                return false;
             }
-            continue;
-        }
-        // A later "world" line is a record taken over by another world.
-        if (line.rfind("world ", 0) == 0) {
-            found_identity_ = line.substr(6);
-            continue;
-        }
-        if (number == 2) {
-            return bad("no \"world\" line");
-        }
-        std::istringstream fields(line);
-        char sign = 0;
-        std::string dim;
-        long long x = 0;
-        long long z = 0;
-        std::string rest;
-        if (!(fields >> sign >> dim >> x >> z) || (sign != '+' && sign != '-') || x < INT32_MIN ||
-            x > INT32_MAX || z < INT32_MIN || z > INT32_MAX || !std::getline(fields, rest) ||
-            rest.rfind(" ore=", 0) != 0) {
-            return bad("not a chunk line (\"+|- <dimension> <x> <z> ore=...\")");
-        }
-        if (dim == dimension_ && rest == tail) {
-            const std::pair<int32_t, int32_t> c{static_cast<int32_t>(x), static_cast<int32_t>(z)};
-            if (sign == '+') {
-                done_.insert(c);
-            } else {
-                done_.erase(c);
+            if (nl != nullptr) {
+                line.clear();
             }
         }
     }
+    // A last line without its line break is an append cut short: its commit
+    // never started, so it is left out (and cut off before appending).
+    whole = static_cast<off_t>(total - line.size());
     if (found_identity_.empty()) {
         error = path_ + ": no \"world\" line";
         return false;
@@ -167,23 +190,34 @@ bool chunk_record::parse(const std::string &text, std::string &error) {
     return true;
 }
 
-bool chunk_record::open(bool writable, bool adopt, std::string &error) {
+bool chunk_record::open(bool writable, bool adopt, const nbt_durability &durability,
+                        std::string &error) {
     const std::string folder = world_ + "/" + record_folder;
     const auto fail = [&](const std::string &what) {
         error = what + ": " + std::strerror(errno);
         return false;
     };
-    int fd = ::open(path_.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    durability_ = durability;
+    // Appends go to the end whoever else has it open; a link or a FIFO is
+    // refused before anything is read from it (a FIFO would block).
+    int fd = ::open(path_.c_str(), (writable ? O_RDWR | O_APPEND : O_RDONLY) | O_NOFOLLOW |
+                                       O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && (errno != ENOENT || !writable)) {
+        if (errno == ELOOP) {
+            error = path_ + " is not a regular file";
+            return false;
+        }
         return errno == ENOENT ? true : fail("cannot open " + path_);
     }
-    std::string text;
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        error = path_ + " is not a regular file";
+        return false;
+    }
     if (fd >= 0) {
-        if (!read_text(fd, text)) {
-            ::close(fd);
-            return fail("cannot read " + path_);
-        }
-        if (!parse(text, error)) {
+        off_t whole = 0;
+        if (!read_lines(fd, whole, error)) {
             ::close(fd);
             return false;
         }
@@ -194,8 +228,7 @@ bool chunk_record::open(bool writable, bool adopt, std::string &error) {
                     "; this one is " + identity_ + ")";
             return false;
         }
-        const size_t whole = text.rfind('\n') + 1;
-        if (writable && whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) {
+        if (writable && whole != st.st_size && ::ftruncate(fd, whole) != 0) {
             ::close(fd);
             return fail("cannot repair " + path_);
         }
@@ -215,7 +248,7 @@ bool chunk_record::open(bool writable, bool adopt, std::string &error) {
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         return fail("cannot create " + folder);
     }
-    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         return fail("cannot create " + path_);
     }
@@ -247,7 +280,7 @@ bool chunk_record::write_line(const std::string &text, bool sync) {
     if (at < 0) {
         return false;
     }
-    if (write_all(fd_, text) && (!sync || ::fdatasync(fd_) == 0)) {
+    if (write_all(fd_, text) && (!sync || sync_data())) {
         return true;
     }
     // Lines cut short by a full disk would run into the next ones.
@@ -261,7 +294,12 @@ bool chunk_record::add(const std::vector<std::pair<int32_t, int32_t>> &chunks, b
 
 bool chunk_record::sync() {
     std::lock_guard<std::mutex> lock(m_);
-    return fd_ >= 0 && ::fdatasync(fd_) == 0;
+    return fd_ >= 0 && sync_data();
+}
+
+bool chunk_record::sync_data() {
+    return durability_.sync != nullptr ? durability_.sync(fd_, durability_.context) == 0
+                                       : ::fdatasync(fd_) == 0;
 }
 
 bool chunk_record::retract(const std::vector<std::pair<int32_t, int32_t>> &chunks) {

@@ -18,16 +18,21 @@
 #define LODECAST_CHUNK_RECORD_H
 
 #include "lodecast/run/options.h"
+#include "nbt/nbt_io.h"
 
 #include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
 // The record's folder, below the world; the '-' keeps chunk walks out.
 extern const char record_folder[];
+// The largest record read: about 900,000 chunk lines. Reading keeps only
+// the chunks of the run's settings, so memory stays below the file's size.
+constexpr uint64_t record_size_limit = uint64_t{64} << 20;
 
 class chunk_record {
   public:
@@ -38,9 +43,11 @@ class chunk_record {
     chunk_record &operator=(const chunk_record &) = delete;
 
     // Reads the record (a missing one is empty). writable: also opens it for
-    // appending, creating it. adopt: a record of another world is taken
-    // over (its identity stays). false with a message in error.
-    bool open(bool writable, bool adopt, std::string &error);
+    // appending, creating it; its syncs go through durability's. adopt: a
+    // record of another world is taken over (its identity stays). false
+    // with a message in error: also for a record that is not a regular file
+    // or is over record_size_limit.
+    bool open(bool writable, bool adopt, const nbt_durability &durability, std::string &error);
     bool has(int32_t x, int32_t z) const;
     // Appends and syncs one line per chunk (with sync false, the lines wait
     // for sync()); any thread. false on failure.
@@ -52,7 +59,10 @@ class chunk_record {
   private:
     bool append(char sign, const std::vector<std::pair<int32_t, int32_t>> &chunks,
                 bool sync = true);
-    bool parse(const std::string &text, std::string &error);
+    // Reads every line; whole: where the last complete line ends.
+    bool read_lines(int fd, off_t &whole, std::string &error);
+    bool parse_line(const std::string &line, int number, std::string &error);
+    bool sync_data(); // under m_ once open
     // Appends text and, with sync, makes it durable; under m_ once open.
     bool write_line(const std::string &text, bool sync = true);
 
@@ -65,6 +75,7 @@ class chunk_record {
     std::set<std::pair<int32_t, int32_t>> done_;
     std::mutex m_;
     int fd_ = -1;
+    nbt_durability durability_{};
 };
 
 // The settings of a run as the record writes them.

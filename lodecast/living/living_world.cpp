@@ -19,12 +19,29 @@ living_world::living_world(std::string world, const std::vector<ore_plan> &ores,
     if (opt->set & OPT_DRY_RUN) {
         dry_ = std::make_unique<dry_run>(ores);
     } else {
+        run_lock_ = std::make_unique<run_lock>();
         lock_ = std::make_unique<session_lock>(world_);
         if (opt->set & OPT_BACKUP) {
             backup_ = std::make_unique<backup_folder>(
                 world_, opt->backup_dir != nullptr ? opt->backup_dir : "");
         }
     }
+}
+
+bool living_world::claim() {
+    std::string error;
+    switch (run_lock_ ? run_lock_->take(world_, error) : run_lock::result::held) {
+    case run_lock::result::held:
+        return true;
+    case run_lock::result::busy:
+        out_printf("another lodecast run is updating %s (it holds %s) - nothing changed\n",
+                   shown(world_).c_str(), shown(run_lock_->path()).c_str());
+        return false;
+    case run_lock::result::failed:
+        break;
+    }
+    out_printf("%s - nothing changed\n", shown(error).c_str());
+    return false;
 }
 
 bool living_world::start(const nbt_durability &durability) {
@@ -49,7 +66,7 @@ bool living_world::start(const nbt_durability &durability) {
     if (backup_ && !backup_->open(error)) {
         return refuse(error);
     }
-    if (record_ && !record_->open(false, (opt_->set & OPT_ADOPT_RECORD) != 0, error)) {
+    if (record_ && !record_->open(false, (opt_->set & OPT_ADOPT_RECORD) != 0, durability, error)) {
         return refuse(error);
     }
     if (lock_) {
@@ -61,7 +78,8 @@ bool living_world::start(const nbt_durability &durability) {
         if (!lock_->take(d, error)) {
             return refuse("cannot take the session lock " + lock_->path() + ": " + error);
         }
-        if (record_ && !record_->open(true, (opt_->set & OPT_ADOPT_RECORD) != 0, error)) {
+        if (record_ &&
+            !record_->open(true, (opt_->set & OPT_ADOPT_RECORD) != 0, durability, error)) {
             return refuse(error);
         }
     }
@@ -78,6 +96,9 @@ void living_world::configure(pipeline_config &config) {
         // A group's record lines reach the disk in one sync, before any of
         // its files is renamed.
         config.before_group_renames = [this] { return !record_ || record_->sync(); };
+        // Immediately before every rename: nothing takes its place once
+        // another program opened the world.
+        config.before_rename = [this] { return lock_held(); };
     }
 }
 
@@ -120,13 +141,21 @@ void living_world::note(const world_unit &unit, std::string text) {
     notes_[&unit] = std::move(text);
 }
 
-// On a disk worker, just before the unit's rename: the lock first (a
-// world taken over is left alone), then the backup, then the record.
+bool living_world::lock_held() {
+    if (lock_->still_ours()) {
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(m_);
+    lock_changed_ = true;
+    return false;
+}
+
+// On a disk worker, just before the unit's commit: the lock first (a
+// world taken over is left alone), then the backup, then the record. The
+// lock is read once more immediately before the rename itself.
 commit_gate living_world::before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
                                         bool grouped) {
-    if (!lock_->still_ours()) {
-        std::lock_guard<std::mutex> lock(m_);
-        lock_changed_ = true;
+    if (!lock_held()) {
         return commit_gate::stop;
     }
     std::string kept;

@@ -8,6 +8,7 @@
 #include "lodecast/living/backup.h"
 #include "lodecast/living/chunk_record.h"
 #include "lodecast/living/dry_run.h"
+#include "lodecast/living/run_lock.h"
 #include "lodecast/living/session_lock.h"
 #include "lodecast/pipeline/chunk_pipeline.h"
 
@@ -22,6 +23,9 @@ class living_world {
     // ores: the run's; the record keeps the first (a recorded run has one).
     living_world(std::string world, const std::vector<ore_plan> &ores, const options *opt);
 
+    // Takes the run's own lock on the world before anything of it is read
+    // (a dry run takes none). false after saying why; nothing changed.
+    bool claim();
     // Checks the options, reads the record and takes the lock (a dry run
     // takes nothing). false after saying why; the world is unchanged.
     bool start(const nbt_durability &durability);
@@ -46,9 +50,12 @@ class living_world {
     commit_gate before_commit(const world_unit &unit, const std::vector<size_t> &chunks,
                               bool grouped);
     void note(const world_unit &unit, std::string text);
+    // Whether the session lock is still ours; notes the change otherwise.
+    bool lock_held();
 
     std::string world_;
     const options *opt_;
+    std::unique_ptr<run_lock> run_lock_;
     std::unique_ptr<session_lock> lock_;
     std::unique_ptr<chunk_record> record_;
     std::unique_ptr<backup_folder> backup_;

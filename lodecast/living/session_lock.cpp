@@ -4,14 +4,21 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 session_lock::session_lock(const std::string &world) : path_(world + "/session.lock") {}
 
 bool session_lock::read(std::array<unsigned char, 8> &out, bool &exists) const {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Never through a link, nor from anything but a file (a FIFO would
+    // block): either counts as a change.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     exists = fd >= 0 || errno != ENOENT;
-    if (fd < 0) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return false;
     }
     size_t have = 0;
@@ -31,6 +38,12 @@ bool session_lock::take(const nbt_durability &durability, std::string &error) {
     const bool whole = read(old, exists_);
     if (!exists_) {
         return true;
+    }
+    // Replacing a link would write where it leads, maybe outside the world.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
     }
     auto ms = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())

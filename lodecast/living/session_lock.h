@@ -17,7 +17,8 @@ class session_lock {
     explicit session_lock(const std::string &world);
 
     // Takes the lock when the world has the file (a world without it keeps
-    // none). false with the reason in error when it could not be written.
+    // none). false with the reason in error when it could not be written or
+    // is not a regular file (a link is never followed).
     bool take(const nbt_durability &durability, std::string &error);
     // Whether the file still holds what take() left there (or is still
     // missing). Safe from any thread.

@@ -214,6 +214,14 @@ void chunk_pipeline::hand_over(std::unique_ptr<world_unit> unit) {
     if (selected.empty()) {
         return; // nothing of it takes part: it stays as it is
     }
+    if (config_.before_rename) {
+        unit->set_rename_check([this] {
+            if (!stopped_ && !config_.before_rename()) {
+                stopped_ = true;
+            }
+            return !stopped_;
+        });
+    }
     auto owned = std::make_unique<unit_job>();
     unit_job *u = owned.get();
     u->unit = std::move(unit);

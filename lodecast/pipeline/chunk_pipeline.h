@@ -70,6 +70,9 @@ struct pipeline_config {
         before_commit;
     // false: no unit of the group is renamed (each keeps its old content).
     std::function<bool()> before_group_renames;
+    // Immediately before each unit's rename; false: that unit keeps its old
+    // content and no later one is committed (as a before_commit stop).
+    std::function<bool()> before_rename;
 };
 
 class chunk_pipeline : public walk_hooks {

@@ -174,6 +174,10 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
                  const nbt_durability &durability) {
     const options *opt = &run;
     out_printf("Processing...\n");
+    living_world living(path, ores, opt);
+    if (!living.claim()) {
+        return 1;
+    }
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
@@ -192,7 +196,6 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
-    living_world living(path, ores, opt);
     if (!living.start(durability)) {
         return 1;
     }
