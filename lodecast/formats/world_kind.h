@@ -12,6 +12,9 @@ enum class world_kind {
     region,      // region/r.<x>.<z>.mcr
     sectioned,   // region/r.<x>.<z>.mca, chunks in sections
     paletted,    // sectioned, but blocks stored by name in palettes
+    // .mca files beside a level.dat that cannot be read or is over its
+    // limits: which of the two it is cannot be told.
+    unreadable_level,
 };
 
 // The last DataVersion whose sections store block ids; later worlds store
@@ -22,7 +25,8 @@ constexpr int32_t last_numeric_data_version = 1343;
 // sectioned format (paletted when "Data" > "DataVersion" is above
 // last_numeric_data_version), absent or 0 for chunk files. Without a readable
 // level.dat, region files (.mcr) in the dimension's region folder make a
-// region world and anything else a world of chunk files.
+// region world and anything else a world of chunk files; with a level.dat
+// that is there but cannot be read, .mca files make it unreadable_level.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
 
 // The folder of dimension n below the world ("DIM-1"), or the world itself
@@ -31,7 +35,7 @@ std::string dimension_folder(const std::string &world, bool has_dimension, int32
 
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)
-// or the world is paletted (errno ENOTSUP).
+// or the world is paletted or unreadable_level (errno ENOTSUP).
 // sorted: chunk files in name order instead of listing order.
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted);

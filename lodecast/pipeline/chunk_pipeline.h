@@ -18,6 +18,7 @@
 #include "lodecast/formats/world_format.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -70,6 +71,9 @@ struct pipeline_config {
         before_commit;
     // false: no unit of the group is renamed (each keeps its old content).
     std::function<bool()> before_group_renames;
+    // Asked before each unit is handed over: true ends the walk there; the
+    // units in flight are still finished.
+    std::function<bool()> interrupted;
 };
 
 class chunk_pipeline : public walk_hooks {
@@ -85,6 +89,8 @@ class chunk_pipeline : public walk_hooks {
     bool run(world_format &format);
     // Whether a before_commit hook stopped the run.
     bool stopped() const { return stopped_; }
+    // Units whose new content took their place so far.
+    uint64_t written() const { return written_units_; }
 
     // Waits until every chunk handed over has retired, then, if any unit
     // was committed since the last finish(), syncs the world's file system
@@ -134,6 +140,7 @@ class chunk_pipeline : public walk_hooks {
     std::map<std::string, dev_t> written_folders_;
     bool written_any_ = false;
     std::atomic<bool> stopped_{false};
+    std::atomic<uint64_t> written_units_{0};
 };
 
 #endif

@@ -5,9 +5,11 @@
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
+#include "lodecast/pipeline/stop_signal.h"
 #include "lodecast/storage/chunk_update.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
 #include <optional>
 #include <unistd.h>
@@ -66,6 +68,7 @@ class update_handler : public chunk_handler {
         show_progress(status);
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
+        unwritten_ += status == chunk_status::ok ? 0 : 1;
         if (!living_.unit_done(unit, status)) {
             failed(unit, world_unit::whole_unit, status);
         }
@@ -78,6 +81,8 @@ class update_handler : public chunk_handler {
         }
         show_progress(status);
     }
+
+    uint64_t unwritten() const { return unwritten_; }
 
   private:
     chunk_status carve(nbt_file *doc, int16_t ore_id, const options *opt,
@@ -111,6 +116,7 @@ class update_handler : public chunk_handler {
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
+    uint64_t unwritten_ = 0; // units whose new content could not replace the old
     bool sectioned_;
 };
 
@@ -138,6 +144,12 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     const world_kind kind = identify_world(path, folder);
     if (kind == world_kind::paletted) {
         out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
+                   shown(path).c_str());
+        return 1;
+    }
+    if (kind == world_kind::unreadable_level) {
+        out_printf("%s/level.dat cannot be read (damaged, or far bigger than any real one), and "
+                   "without it the world's region files cannot be told apart - nothing changed\n",
                    shown(path).c_str());
         return 1;
     }
@@ -171,12 +183,25 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     config.durability = durability;
     config.world = path;
     config.group = commit_group;
+    config.interrupted = [] { return stop_signal() != 0; };
     living.configure(config);
     chunk_pipeline pipeline(handler, config);
     const bool walked = pipeline.run(*format); // a stopped walk printed why
     pipeline.finish();
-    if (!living.finish() || !walked) {
+    const bool living_ok = living.finish();
+    if (const int sig = stop_signal(); sig != 0) {
+        out_write(
+            stopped_report(sig, pipeline.written(), living.dry(), (opt->set & OPT_RECORD) != 0));
+        return 128 + sig;
+    }
+    if (!living_ok || !walked) {
         return 1;
+    }
+    if (handler.unwritten() > 0) {
+        out_printf("World partly updated: %" PRIu64 " files could not be written and keep their "
+                   "old content\n",
+                   handler.unwritten());
+        return 2;
     }
     out_printf(living.dry() ? "Dry run finished - nothing written\n" : "World updated\n");
     return 0;

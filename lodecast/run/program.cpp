@@ -60,12 +60,14 @@ int run_lodecast(int argc, char **argv) {
         return 1;
     }
     // Only a level.dat makes a world sectioned, so the dimension does not
-    // matter here; a paletted world is refused by the walk, whatever the ore.
+    // matter here; a paletted world, or one whose level.dat cannot be read,
+    // is refused by the walk, whatever the ore.
     const world_kind kind = identify_world(argv[1], argv[1]);
+    const bool refused = kind == world_kind::paletted || kind == world_kind::unreadable_level;
     if (is_ore_plan(argv[2])) {
         return run_ore_plan(argc, argv, opt, kind == world_kind::sectioned);
     }
-    if (kind != world_kind::paletted && !read_ore_argument(argv[1], argv[2], kind, &ore_id)) {
+    if (!refused && !read_ore_argument(argv[1], argv[2], kind, &ore_id)) {
         return 1;
     }
 

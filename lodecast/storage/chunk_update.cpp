@@ -8,13 +8,15 @@
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt_io.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-void report_chunk_status(chunk_status status, const char *file) {
+void report_chunk_status(chunk_status status, const char *file, const char *why) {
     switch (status) {
     case chunk_status::ok:
         break;
@@ -28,7 +30,9 @@ void report_chunk_status(chunk_status status, const char *file) {
         out_printf("File \"%s\" is not a valid chunk\n", shown(file).c_str());
         break;
     case chunk_status::write_failed:
-        out_printf("nbt_write(): Failed - chunk left unchanged\n");
+        // The old line first, then which file and why.
+        out_printf("nbt_write(): Failed - chunk left unchanged (%s%s%s)\n", shown(file).c_str(),
+                   why != nullptr ? ": " : "", why != nullptr ? why : "");
         break;
     case chunk_status::too_large:
         out_printf("%s: the updated chunk would not fit its region record - chunk left unchanged\n",
@@ -137,6 +141,7 @@ int update_chunk(const char *file, int16_t ore_id, const options *opt) {
     nbt::document doc;
     nbt::buffer bytes;
     chunk_status status = load_file(file, doc, io);
+    int err = 0;
     if (status == chunk_status::ok) {
         status = process_chunk(doc.get(), ore_id, opt);
     }
@@ -146,7 +151,8 @@ int update_chunk(const char *file, int16_t ore_id, const options *opt) {
                     nbt_replace_file(file, bytes.data(), bytes.size(), nullptr, nullptr) != NBT_OK
                 ? chunk_status::write_failed
                 : chunk_status::ok;
+        err = status == chunk_status::ok ? 0 : errno;
     }
-    report_chunk_status(status, file);
+    report_chunk_status(status, file, err != 0 ? std::strerror(err) : nullptr);
     return status == chunk_status::ok ? 0 : 1;
 }

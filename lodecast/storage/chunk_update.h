@@ -13,8 +13,8 @@
 #include <cstdint>
 
 // Print the message for a failed status on standard error (file names the
-// chunk); nothing for chunk_status::ok.
-void report_chunk_status(chunk_status status, const char *file);
+// chunk, why the reason a write failed, when known); nothing for ok.
+void report_chunk_status(chunk_status status, const char *file, const char *why = nullptr);
 
 // Validate the tree, then give it opt->rounds veins of ore_id, printing the
 // very verbose trace. invalid leaves the tree unchanged. Draws from the

@@ -76,8 +76,11 @@ bool census_world(const std::string &path, census &c, std::string &error,
     const world_kind kind = identify_world(path, path);
     std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
     if (!format) {
-        error = kind == world_kind::paletted
-                    ? "it stores blocks in palettes, which the census cannot read"
+        error = kind == world_kind::paletted ? "it stores blocks in palettes, which the census "
+                                               "cannot read"
+                : kind == world_kind::unreadable_level
+                    ? "its level.dat cannot be read, and without it its region files cannot be "
+                      "told apart"
                     : std::strerror(errno);
         return false;
     }
