@@ -35,9 +35,8 @@ std::string stopped_report(int sig, uint64_t written, bool dry, bool recorded) {
     if (dry) {
         return head + ": nothing was written\n";
     }
-    return head + ": " + std::to_string(written) +
-           " files were rewritten with their ore; every other file is unchanged and none is "
-           "half-written\n" +
+    return head + ": " + std::to_string(written) + (written == 1 ? " file was" : " files were") +
+           " rewritten with their ore; every other file is unchanged and none is half-written\n" +
            (recorded ? "The same command goes on where this run stopped: -record skips the "
                        "chunks that already have the ore\n"
                      : "Running it again would give the rewritten files more ore; with -record a "

@@ -198,9 +198,10 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         return 1;
     }
     if (handler.unwritten() > 0) {
-        out_printf("World partly updated: %" PRIu64 " files could not be written and keep their "
-                   "old content\n",
-                   handler.unwritten());
+        const bool one = handler.unwritten() == 1;
+        out_printf("World partly updated: %" PRIu64 " %s could not be written and %s\n",
+                   handler.unwritten(), one ? "file" : "files",
+                   one ? "keeps its old content" : "keep their old content");
         return 2;
     }
     out_printf(living.dry() ? "Dry run finished - nothing written\n" : "World updated\n");
