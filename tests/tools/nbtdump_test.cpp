@@ -2,10 +2,12 @@
 // which file it could not read and why.
 #include "nbt/nbt.h"
 #include "support/child_run.h"
+#include "support/chunk_bytes.h"
 #include "support/files.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,6 +94,32 @@ TEST(Nbtdump, NamesEachUnreadableFileWithItsReasonAndGoesOn) {
                          truncated + ": not a valid NBT file (damaged or truncated)\n" +
                          "nbtdump: " + garbage + ": not a valid NBT file (damaged or truncated)\n" +
                          "nbtdump: " + short_region + ": too short for a region file header\n");
+}
+
+TEST(Nbtdump, ControlCharactersInNamesAndStringsAreEscaped) {
+    // A world's text reaches the terminal: no byte of it may drive it.
+    TempDir dir;
+    const std::string file = dir.file("title.nbt");
+    write_file(file, NbtBytes()
+                         .head(10, "\x1b]0;pwned\x07")
+                         .head(8, "s")
+                         .str("\x1b[2Jred\x7f")
+                         .head(9, "l")
+                         .u8(8)
+                         .i32(1)
+                         .str("\r\x1b[1A")
+                         .end()
+                         .bytes());
+    RunResult r = run_program(NBTDUMP_EXE, {file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string text : {"\\x1b]0;pwned\\x07", "\\x1b[2Jred\\x7f", "\\x0d\\x1b[1A"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << " in " << r.out;
+    }
+    EXPECT_EQ(std::count_if(r.out.begin(), r.out.end(),
+                            [](unsigned char c) {
+                                return (c < 0x20 && c != 0x0a && c != 0x09) || c == 0x7f;
+                            }),
+              0);
 }
 
 TEST(Nbtdump, ADirectoryIsNotAFile) {
@@ -182,8 +210,20 @@ TEST(NbtdumpRegion, PrintsEveryChunkUnderItsCoordinatesSlotAndTimestamp) {
     }
 }
 
+// A region record holding gzip bytes: length, compression 1, the bytes.
+Bytes record_of(const Bytes &gzip) {
+    const uint32_t n = static_cast<uint32_t>(gzip.size() + 1);
+    Bytes r = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+               static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 1};
+    r.insert(r.end(), gzip.begin(), gzip.end());
+    return r;
+}
+
 TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
     const Bytes intact = read_file(real_region);
+    // More tags than lodecast reads in a chunk, in a few hundred bytes.
+    const Bytes many_tags = gzip_bytes(
+        NbtBytes().head(10, "").head(9, "l").u8(1).i32(200000).raw(Bytes(200000, 0)).end().bytes());
     const size_t slot = 95; // chunk [-1, 2], the second one in the file
     const size_t record = (be32(intact, 4 * slot) >> 8) * 4096;
     struct {
@@ -194,6 +234,8 @@ TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
         {4 * slot, {0, 0, 1}, "location inside the header"},
         {record + 4, {9}, "unknown compression"},
         {record + 5, {0xff, 0xff, 0xff, 0xff}, "not a valid NBT document (damaged or truncated)"},
+        {record, record_of(many_tags),
+         "over the limits of a chunk (decompressed size or tag count)"},
     };
     for (const auto &c : cases) {
         TempDir dir;
