@@ -20,7 +20,9 @@ void catch_stop_signals() {
     struct sigaction sa {};
     sa.sa_handler = note_signal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART; // the run's reads and writes go on undisturbed
+    // The run's reads and writes go on undisturbed; a second signal ends
+    // the run at once, as if none were caught (the world stays whole).
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);

@@ -18,7 +18,9 @@ nbt_durability run_durability();
 // Walk the world at path and give every chunk that passes the filters
 // opt->rounds veins of ore_id. 0 when the whole world was walked (chunks
 // that could not be updated are reported and skipped), 1 when the walk
-// stopped on a folder it could not open or an entry it could not examine.
+// stopped on a folder it could not open or an entry it could not examine,
+// 2 when it was walked but some files could not be written, 128 + the
+// signal when SIGINT or SIGTERM stopped it.
 // also: more ores, carved into each chunk after ore_id's veins, in order,
 // each with its own generation options (the run's other options are opt's).
 int update_world(const char *path, int16_t ore_id, const options *opt,
