@@ -119,6 +119,7 @@ class chunk_file_unit : public world_unit {
     chunk_status commit(const nbt_durability &durability) override {
         // The writer replaces the file only once the whole content is on
         // disk, and refuses a file the user may not write.
+        errno = 0; // a refusal without a system error leaves no stale reason
         const int r =
             nbt_replace_file(path_.c_str(), bytes_.data(), bytes_.size(), &durability, &report_);
         bytes_.release();
@@ -129,6 +130,7 @@ class chunk_file_unit : public world_unit {
 
     bool groupable() const override { return true; }
     chunk_status stage() override {
+        errno = 0;
         if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
             staged_ = nullptr;
             return written(NBT_ERR);

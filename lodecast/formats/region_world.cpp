@@ -228,6 +228,7 @@ class region_unit : public world_unit {
     }
 
     bool begin_writing() {
+        errno = 0; // a refusal without a system error leaves no stale reason
         if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
             staged_ = nullptr;
             fail();
