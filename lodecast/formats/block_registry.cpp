@@ -1,7 +1,6 @@
 #include "lodecast/formats/block_registry.h"
 
 #include "lodecast/formats/level_data.h"
-
 #include "nbt/nbt.hpp"
 
 #include <algorithm>

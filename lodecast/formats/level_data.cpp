@@ -50,14 +50,3 @@ level_read read_level_dat(const std::string &world, nbt::document &out) {
     out.reset();
     return status == NBT_ELIMIT ? level_read::over_limits : level_read::unreadable;
 }
-
-const char *level_problem(level_read r) {
-    switch (r) {
-    case level_read::unreadable:
-        return "it cannot be read: damaged or not a level.dat";
-    case level_read::over_limits:
-        return "it is far bigger than any real level.dat";
-    default:
-        return "";
-    }
-}

@@ -24,7 +24,4 @@ enum class level_read {
 // <world>/level.dat into out (ok only).
 level_read read_level_dat(const std::string &world, nbt::document &out);
 
-// Why a level.dat was not read, in words; "" for ok and absent.
-const char *level_problem(level_read r);
-
 #endif
