@@ -78,6 +78,9 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
     if (pipe2(out.data(), O_CLOEXEC) != 0 || pipe2(err.data(), O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    if (setup.signal != 0 && fcntl(err[0], F_SETPIPE_SZ, 4096) < 0) {
+        throw std::runtime_error("cannot shrink the pipe");
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");

@@ -28,7 +28,9 @@ struct ChildSetup {
     std::string stdout_file{};        // standard output to this file, not captured
     long long stderr_read_limit = -1; // then close the pipe, as a reader that goes away
     // Sent to the child once its standard error holds signal_after: the
-    // moment comes from the run itself, whatever the machine's speed.
+    // moment comes from the run itself, whatever the machine's speed. The
+    // pipe then holds one page, so a child that writes more than that
+    // waits for the reader instead of running on to its end first.
     int signal = 0;
     std::string signal_after{};
 };
