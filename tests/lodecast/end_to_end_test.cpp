@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <regex>
@@ -182,6 +180,9 @@ TEST(Program, VeryVerboseWorldRunReportsEveryPlacedBlock) {
     }
 }
 
+const std::string kPartly =
+    "World partly updated: 1 file could not be written and keeps its old content\n";
+
 TEST(Program, ChunkTheUserMayNotWriteIsLeftAlone) {
     if (!can_run_as_nobody()) {
         GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
@@ -201,11 +202,8 @@ TEST(Program, ChunkTheUserMayNotWriteIsLeftAlone) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\n"
                      "nbt_write(): Failed - chunk left unchanged (" +
-                         path + ": " + std::strerror(EACCES) +
-                         ")\n"
-                         "Failed to update chunk.  Skipping...\n"
-                         "World partly updated: 1 file could not be written and keeps its old "
-                         "content\n");
+                         path + ": Permission denied)\nFailed to update chunk.  Skipping...\n" +
+                         kPartly);
     EXPECT_EQ(read_file(path), before);
     EXPECT_TRUE(dot_entries(world).empty());
 }
@@ -217,10 +215,8 @@ TEST(Program, FailedWriteKeepsTheOldChunk) {
     RunResult r =
         run_with_setup(LODECAST_EXE, {dir.path().string(), "16"}, {.file_size_limit = 64});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "Processing...\nnbt_write(): Failed - chunk left unchanged (" + path + ": " +
-                         std::strerror(EFBIG) +
-                         ")\nWorld partly updated: 1 file could not be written and keeps its old "
-                         "content\n");
+    EXPECT_EQ(r.err, "Processing...\nnbt_write(): Failed - chunk left unchanged (" + path +
+                         ": File too large)\n" + kPartly);
     EXPECT_EQ(read_file(path), before);
     EXPECT_TRUE(dot_entries(dir.path().string()).empty());
 }

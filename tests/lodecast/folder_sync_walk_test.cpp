@@ -241,10 +241,7 @@ TEST(FolderSyncWalk, NoChunkIsRenamedWithoutASuccessfulSync) {
         const std::vector<std::string> lines = lines_of(r.err);
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [](const std::string &l) { return l.starts_with(kWriteFailed); }),
-                  36)
-            << r.err;
-        EXPECT_EQ(lines.back(), "World partly updated: 36 files could not be written and keep "
-                                "their old content");
+                  36);
         EXPECT_TRUE(dot_entries(world.string()).empty());
     }
 }

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -190,13 +188,10 @@ TEST(Parallel, OneReadOnlyChunkAmongOthers) {
                                                     {.as_nobody = true}, hand_over);
     EXPECT_EQ(one.run.status, 2);
     EXPECT_NE(one.run.err.find("Updating chunk 1/2/c.65.2.dat...\n"
-                               "nbt_write(): Failed - chunk left unchanged ("),
-              std::string::npos)
-        << one.run.err;
-    EXPECT_NE(one.run.err.find("/world/1/2/c.65.2.dat: " + std::string(std::strerror(EACCES)) +
-                               ")\nFailed to update chunk.  Skipping...\n"),
-              std::string::npos)
-        << one.run.err;
+                               "nbt_write(): Failed - chunk left unchanged (/"),
+              std::string::npos);
+    EXPECT_NE(one.run.err.find("/world/1/2/c.65.2.dat: Permission denied)\nFailed to update"),
+              std::string::npos);
     EXPECT_EQ(changed_files(regular_chunks, one), 35);
 }
 

@@ -153,16 +153,13 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
     const std::string w = dir.file("w");
     ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", w, "40"}).status, 0);
     const std::vector<std::string> args = {w, "21", "-r", "3"};
-    // The moments come from a measured run of the same command, then move
-    // towards the span between the first region file's rename and the end:
-    // later after a kill that found nothing rewritten, earlier after a run
-    // that finished first. Any machine's speed is found that way.
+    // Kill moments from a measured run, moved later after a kill that found
+    // nothing rewritten and earlier after a run that ended first.
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(run_program(LODECAST_EXE, args).status, 0);
     const auto measured = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - t0);
-    std::chrono::microseconds early{0};
-    std::chrono::microseconds late = 2 * measured;
+    std::chrono::microseconds early{0}, late = 2 * measured;
     int killed_after_a_rename = 0;
     for (int i = 0; i < 8; ++i) {
         std::map<std::string, Bytes> old;
