@@ -113,8 +113,8 @@ std::map<std::string, std::vector<std::array<int, 3>>> ore_blocks(const std::str
                                                                   uint8_t id) {
     std::map<std::string, std::vector<std::array<int, 3>>> out;
     for (const auto &[rel, bytes] : snapshot_files(world)) {
-        if (rel.find("c.") == std::string::npos) {
-            continue;
+        if (rel.find("c.") == std::string::npos || rel.find("/.") != std::string::npos) {
+            continue; // a temporary file a kill left is no chunk
         }
         int status = 0;
         NbtDoc doc = parse_nbt_file(world + "/" + rel, &status);
