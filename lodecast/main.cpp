@@ -1,3 +1,4 @@
+#include "lodecast/pipeline/stop_signal.h"
 #include "lodecast/run/cli.h"
 #include "lodecast/run/program.h"
 #include "lodecast/run/std_fds.h"
@@ -9,6 +10,7 @@ int main(int argc, char **argv) {
     // A reader of the messages that goes away must not end the run midway:
     // messages that cannot be written are dropped and the walk goes on.
     std::signal(SIGPIPE, SIG_IGN);
+    catch_stop_signals();
     if (const int status = answer_help_or_version(argc, argv, "lodecast", lodecast_help);
         status >= 0) {
         return status;

@@ -1,5 +1,6 @@
 #include "lodecast/formats/block_registry.h"
 
+#include "lodecast/formats/level_data.h"
 #include "nbt/nbt.hpp"
 
 #include <algorithm>
@@ -33,8 +34,8 @@ size_t edit_distance(const std::string &a, const std::string &b) {
 
 bool block_registry::load(const std::string &world) {
     entries_.clear();
-    nbt::document doc = nbt::make_document();
-    if (!doc || nbt_parse(doc.get(), (world + "/level.dat").c_str()) != NBT_OK) {
+    nbt::document doc;
+    if (read_level_dat(world, doc) != level_read::ok) {
         return false;
     }
     nbt_tag *fml = child(doc->root, "FML");

@@ -73,7 +73,8 @@ class chunk_file_unit : public world_unit {
         return open_errno_ != 0 ? std::strerror(open_errno_) : std::string();
     }
     void report(size_t, chunk_status status) const override {
-        report_chunk_status(status, path_.c_str());
+        report_chunk_status(status, path_.c_str(),
+                            write_errno_ != 0 ? std::strerror(write_errno_) : nullptr);
     }
 
     chunk_status load(size_t, nbt::document &out, chunk_io &io) const override {
@@ -131,30 +132,37 @@ class chunk_file_unit : public world_unit {
     bool groupable() const override { return true; }
     bool rewrites_unchanged() const override { return true; }
     chunk_status stage() override {
+        errno = 0;
         if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
             staged_ = nullptr;
-            return chunk_status::write_failed;
+            return written(NBT_ERR);
         }
-        const bool ok = nbt_stage_write(staged_, bytes_.data(), bytes_.size()) == NBT_OK;
+        const int r = nbt_stage_write(staged_, bytes_.data(), bytes_.size());
         bytes_.release();
-        return ok ? chunk_status::ok : chunk_status::write_failed;
+        return written(r);
     }
     chunk_status sync_staged(const nbt_durability &d) override {
-        return nbt_stage_sync(staged_, &d) == NBT_OK ? chunk_status::ok
-                                                     : chunk_status::write_failed;
+        return written(nbt_stage_sync(staged_, &d));
     }
     chunk_status publish(const nbt_durability &d) override {
         nbt_staged *s = staged_;
         staged_ = nullptr;
         if (!may_rename()) {
             nbt_stage_discard(s);
-            return chunk_status::write_failed;
+            errno = 0; // the run stops: the lock says why
+            return written(NBT_ERR);
         }
-        return nbt_stage_commit(s, &d) == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
+        return written(nbt_stage_commit(s, &d));
     }
     ~chunk_file_unit() override { nbt_stage_discard(staged_); }
 
   private:
+    // A write's result; a failure keeps its errno for the report.
+    chunk_status written(int r) {
+        write_errno_ = r == NBT_OK ? 0 : errno;
+        return r == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
+    }
+
     // The whole file into out: size bytes as examined, and no more than the
     // limit should it have grown since.
     static bool read_all(int fd, size_t size, std::vector<unsigned char> &out) {
@@ -209,6 +217,7 @@ class chunk_file_unit : public world_unit {
     nbt_replace_report report_{};
     nbt_staged *staged_ = nullptr;
     mutable int open_errno_ = 0; // the unit's one chunk is loaded by one thread
+    int write_errno_ = 0;        // why its last write failed
 };
 
 } // namespace

@@ -108,8 +108,9 @@ class region_unit : public world_unit {
 
     void report(size_t i, chunk_status status) const override {
         if (i == whole_unit) {
-            out_printf("%s: the region file could not be written - left unchanged\n",
-                       shown(path_).c_str());
+            out_printf("%s: the region file could not be written - left unchanged%s%s%s\n",
+                       shown(path_).c_str(), errno_ != 0 ? " (" : "",
+                       errno_ != 0 ? std::strerror(errno_) : "", errno_ != 0 ? ")" : "");
             return;
         }
         const char *why = reasons_[i];
@@ -170,14 +171,15 @@ class region_unit : public world_unit {
             carry(slot);
         } else if (writer_->add_record(slot, region::compression_zlib, bytes.data(), bytes.size(),
                                        now_) != region::write_result::ok) {
-            failed_ = true;
+            fail();
         }
         changed_ = true;
         next_slot_ = slot + 1;
         return chunk_status::ok;
     }
 
-    bool changed() const override { return changed_ || staged_ != nullptr; }
+    // A file that could not even be opened for writing is reported too.
+    bool changed() const override { return changed_ || staged_ != nullptr || failed_; }
 
     chunk_status commit(const nbt_durability &durability) override {
         carry_until(region::slot_count);
@@ -185,9 +187,11 @@ class region_unit : public world_unit {
             nbt_stage_sync(staged_, &durability) == NBT_OK && may_rename()) {
             nbt_staged *s = staged_;
             staged_ = nullptr;
-            return nbt_stage_commit(s, &durability) == NBT_OK ? chunk_status::ok
-                                                              : chunk_status::write_failed;
+            if (nbt_stage_commit(s, &durability) == NBT_OK) {
+                return chunk_status::ok;
+            }
         }
+        fail();
         return chunk_status::write_failed;
     }
 
@@ -224,9 +228,10 @@ class region_unit : public world_unit {
     }
 
     bool begin_writing() {
+        errno = 0; // a refusal without a system error leaves no stale reason
         if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
             staged_ = nullptr;
-            failed_ = true;
+            fail();
             return false;
         }
         sink_ = std::make_unique<staged_sink>(staged_);
@@ -250,8 +255,15 @@ class region_unit : public world_unit {
         if (reader_.read_raw(slot, raw_) != region::status::ok ||
             writer_->add_raw(slot, raw_.data(), loc.sectors, reader_.timestamp(slot)) !=
                 region::write_result::ok) {
-            failed_ = true;
+            fail();
         }
+    }
+    // The first failure's errno says why the file could not be written.
+    void fail() {
+        if (!failed_) {
+            errno_ = errno;
+        }
+        failed_ = true;
     }
 
     std::string path_;
@@ -278,6 +290,7 @@ class region_unit : public world_unit {
     uint32_t now_ = 0;
     bool changed_ = false;
     bool failed_ = false;
+    int errno_ = 0;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "lodecast/formats/world_kind.h"
 
 #include "lodecast/formats/chunk_files.h"
+#include "lodecast/formats/level_data.h"
 #include "lodecast/formats/region_world.h"
 #include "lodecast/storage/flat_storage.h"
 #include "lodecast/storage/paletted_storage.h"
@@ -14,11 +15,13 @@ namespace {
 constexpr int32_t region_version = 19132;
 constexpr int32_t sectioned_version = 19133;
 
-// level.dat > "Data" > "version" and "DataVersion", 0 when absent; false
-// when there is no readable level.dat.
-bool level_version(const std::string &world, int32_t *version, int32_t *data_version) {
-    nbt::document doc = nbt::make_document();
-    if (!doc || nbt_parse(doc.get(), (world + "/level.dat").c_str()) != NBT_OK) {
+// level.dat > "Data" > "version" and "DataVersion", 0 when absent; read is
+// how the level.dat was read.
+bool level_version(const std::string &world, int32_t *version, int32_t *data_version,
+                   level_read &read) {
+    nbt::document doc;
+    read = read_level_dat(world, doc);
+    if (read != level_read::ok) {
         return false;
     }
     nbt_tag *data = nbt_find_tag_by_name("Data", doc->root);
@@ -52,7 +55,8 @@ bool holds_region_files(const std::string &folder, region::extension want) {
 world_kind identify_world(const std::string &world, const std::string &dimension_folder) {
     int32_t version = 0;
     int32_t data_version = 0;
-    if (level_version(world, &version, &data_version)) {
+    level_read read = level_read::ok;
+    if (level_version(world, &version, &data_version, read)) {
         if (version == region_version) {
             return world_kind::region;
         }
@@ -66,6 +70,11 @@ world_kind identify_world(const std::string &world, const std::string &dimension
         if (version == 0) {
             return world_kind::chunk_files;
         }
+    }
+    // Only a level.dat tells a sectioned world from a paletted one.
+    if (read != level_read::ok && read != level_read::absent &&
+        holds_region_files(dimension_folder + "/region", region::extension::mca)) {
+        return world_kind::unreadable_level;
     }
     return holds_region_files(dimension_folder + "/region", region::extension::mcr)
                ? world_kind::region
@@ -86,6 +95,7 @@ std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::stri
     case world_kind::paletted:
         return std::make_unique<paletted_storage>();
     case world_kind::too_new:
+    case world_kind::unreadable_level:
         break;
     }
     return nullptr;
@@ -93,7 +103,7 @@ std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::stri
 
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted) {
-    if (kind == world_kind::too_new) {
+    if (kind == world_kind::too_new || kind == world_kind::unreadable_level) {
         errno = ENOTSUP;
         return nullptr;
     }

@@ -14,6 +14,9 @@ enum class world_kind {
     sectioned,   // region/r.<x>.<z>.mca, chunks in sections
     paletted,    // sectioned, but blocks stored by name in palettes
     too_new,     // saved by a game newer than lodecast knows
+    // .mca files beside a level.dat that cannot be read or is over its
+    // limits: which of the two it is cannot be told.
+    unreadable_level,
 };
 
 // The last DataVersion whose sections store block ids; later worlds store
@@ -24,7 +27,8 @@ constexpr int32_t last_numeric_data_version = 1343;
 // sectioned format (paletted when "Data" > "DataVersion" is above
 // last_numeric_data_version), absent or 0 for chunk files. Without a readable
 // level.dat, region files (.mcr) in the dimension's region folder make a
-// region world and anything else a world of chunk files.
+// region world and anything else a world of chunk files; with a level.dat
+// that is there but cannot be read, .mca files make it unreadable_level.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
 
 // The folder of dimension n below the world ("DIM-1"), or the world itself
@@ -37,7 +41,7 @@ std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::stri
 
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)
-// or the world is too new (errno ENOTSUP).
+// or the world is too new or unreadable_level (errno ENOTSUP).
 // sorted: chunk files in name order instead of listing order.
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted);

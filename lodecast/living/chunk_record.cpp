@@ -1,5 +1,6 @@
 #include "lodecast/living/chunk_record.h"
 
+#include "lodecast/formats/level_data.h"
 #include "nbt/nbt.hpp"
 
 #include <cerrno>
@@ -63,9 +64,8 @@ std::string record_dimension(const options *opt) {
 }
 
 std::string world_identity(const std::string &world) {
-    nbt::document doc = nbt::make_document();
-    const std::string level = world + "/level.dat";
-    if (doc && nbt_parse(doc.get(), level.c_str()) == NBT_OK) {
+    nbt::document doc;
+    if (read_level_dat(world, doc) == level_read::ok) {
         nbt_tag *data = nbt_find_tag_by_name("Data", doc->root);
         nbt_tag *name = nbt_find_tag_by_name("LevelName", data);
         nbt_tag *seed = nbt_find_tag_by_name("RandomSeed", data);

@@ -188,6 +188,9 @@ void chunk_pipeline::set_problem_handler(
 
 bool chunk_pipeline::run(world_format &format) {
     for (;;) {
+        if (config_.interrupted && config_.interrupted()) {
+            return false;
+        }
         std::unique_ptr<world_unit> unit;
         switch (format.next(unit, *this)) {
         case world_format::step::unit:
@@ -404,6 +407,7 @@ commit_gate chunk_pipeline::gate(unit_job *u, bool grouped) {
 
 void chunk_pipeline::unit_committed(unit_job *u, chunk_status st) {
     if (st == chunk_status::ok) {
+        ++written_units_;
         std::lock_guard<std::mutex> lock(written_m_);
         written_any_ = true;
         written_folders_.emplace(u->unit->folder(), u->unit->folder_dev());

@@ -18,6 +18,7 @@
 #include "lodecast/formats/world_format.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,6 +74,9 @@ struct pipeline_config {
     // Immediately before each unit's rename; false: that unit keeps its old
     // content and no later one is committed (as a before_commit stop).
     std::function<bool()> before_rename;
+    // Asked before each unit is handed over: true ends the walk there; the
+    // units in flight are still finished.
+    std::function<bool()> interrupted;
 };
 
 class chunk_pipeline : public walk_hooks {
@@ -88,6 +92,8 @@ class chunk_pipeline : public walk_hooks {
     bool run(world_format &format);
     // Whether a before_commit hook stopped the run.
     bool stopped() const { return stopped_; }
+    // Units whose new content took their place so far.
+    uint64_t written() const { return written_units_; }
 
     // Waits until every chunk handed over has retired, then, if any unit
     // was committed since the last finish(), syncs the world's file system
@@ -137,6 +143,7 @@ class chunk_pipeline : public walk_hooks {
     std::map<std::string, dev_t> written_folders_;
     bool written_any_ = false;
     std::atomic<bool> stopped_{false};
+    std::atomic<uint64_t> written_units_{0};
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
+#include "lodecast/pipeline/stop_signal.h"
 #include "lodecast/storage/paletted_storage.h"
 
 #include <cerrno>
@@ -87,6 +88,7 @@ class update_handler : public chunk_handler {
         show_progress(status);
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
+        unwritten_ += status == chunk_status::ok ? 0 : 1;
         if (!living_.unit_done(unit, status)) {
             failed(unit, world_unit::whole_unit, status);
         }
@@ -99,6 +101,8 @@ class update_handler : public chunk_handler {
         }
         show_progress(status);
     }
+
+    uint64_t unwritten() const { return unwritten_; }
 
   private:
     chunk_status carve(block_grid &grid, size_t k, placement_count &placed) const {
@@ -149,6 +153,7 @@ class update_handler : public chunk_handler {
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
+    uint64_t unwritten_ = 0; // units whose new content could not replace the old
 
   public:
     uint64_t unfinished_ = 0; // chunks the game has not finished generating
@@ -181,6 +186,12 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
     const world_kind kind = identify_world(path, folder);
+    if (kind == world_kind::unreadable_level) {
+        out_printf("%s/level.dat cannot be read (damaged, or far bigger than any real one), and "
+                   "without it the world's region files cannot be told apart - nothing changed\n",
+                   shown(path).c_str());
+        return 1;
+    }
     const std::unique_ptr<storage_kind> storage = make_storage_kind(kind, path);
     if (!storage || ores.empty()) {
         out_printf("%s was saved by a newer game than lodecast knows (DataVersion above %d) - "
@@ -217,6 +228,7 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     config.durability = durability;
     config.world = path;
     config.group = commit_group;
+    config.interrupted = [] { return stop_signal() != 0; };
     living.configure(config);
     chunk_pipeline pipeline(handler, config);
     const bool walked = pipeline.run(*format); // a stopped walk printed why
@@ -225,8 +237,21 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
         out_printf("Skipped %" PRIu64 " chunks the game has not finished generating\n",
                    handler.unfinished_);
     }
-    if (!living.finish() || !walked) {
+    const bool living_ok = living.finish();
+    if (const int sig = stop_signal(); sig != 0) {
+        out_write(
+            stopped_report(sig, pipeline.written(), living.dry(), (opt->set & OPT_RECORD) != 0));
+        return 128 + sig;
+    }
+    if (!living_ok || !walked) {
         return 1;
+    }
+    if (handler.unwritten() > 0) {
+        const bool one = handler.unwritten() == 1;
+        out_printf("World partly updated: %" PRIu64 " %s could not be written and %s\n",
+                   handler.unwritten(), one ? "file" : "files",
+                   one ? "keeps its old content" : "keep their old content");
+        return 2;
     }
     out_printf(living.dry() ? "Dry run finished - nothing written\n" : "World updated\n");
     return 0;

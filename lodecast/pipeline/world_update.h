@@ -19,7 +19,9 @@ nbt_durability run_durability();
 // filters (opt) the veins of every ore of ores, in order. 0 when the whole
 // world was walked (chunks that could not be updated are reported and
 // skipped), 1 when the walk stopped on a folder it could not open or an
-// entry it could not examine, or the world could not be updated at all.
+// entry it could not examine, or the world could not be updated at all, 2
+// when it was walked but some files could not be written, 128 + the signal
+// when SIGINT or SIGTERM stopped it.
 int update_world(const char *path, const options &opt, const std::vector<ore_plan> &ores,
                  const nbt_durability &durability = run_durability());
 

@@ -1,8 +1,9 @@
 #include "lodecast/storage/chunk_update.h"
 
 #include "lodecast/pipeline/output.h"
+#include <cstring>
 
-void report_chunk_status(chunk_status status, const char *file) {
+void report_chunk_status(chunk_status status, const char *file, const char *why) {
     switch (status) {
     case chunk_status::ok:
     case chunk_status::unfinished:
@@ -18,7 +19,9 @@ void report_chunk_status(chunk_status status, const char *file) {
         out_printf("File \"%s\" is not a valid chunk\n", shown(file).c_str());
         break;
     case chunk_status::write_failed:
-        out_printf("nbt_write(): Failed - chunk left unchanged\n");
+        // The old line first, then which file and why.
+        out_printf("nbt_write(): Failed - chunk left unchanged (%s%s%s)\n", shown(file).c_str(),
+                   why != nullptr ? ": " : "", why != nullptr ? why : "");
         break;
     case chunk_status::too_large:
         out_printf("%s: the updated chunk would not fit its region record - chunk left unchanged\n",

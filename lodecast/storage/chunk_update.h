@@ -5,7 +5,7 @@
 #include "lodecast/formats/world_format.h"
 
 // Print the message for a failed status on standard error (file names the
-// chunk); nothing for chunk_status::ok.
-void report_chunk_status(chunk_status status, const char *file);
+// chunk, why the reason a write failed, when known); nothing for ok.
+void report_chunk_status(chunk_status status, const char *file, const char *why = nullptr);
 
 #endif

@@ -125,8 +125,9 @@ void temp_name(char *out, const char *name, unsigned attempt) {
 }
 
 // Frees s and whatever it holds, removing the temporary file unless it was
-// renamed.
+// renamed. The caller's errno (why the write failed) survives the clean-up.
 void release(nbt_staged *s, bool remove_temp) {
+    const int err = errno;
     if (s->fd >= 0) {
         ::close(s->fd);
     }
@@ -138,6 +139,7 @@ void release(nbt_staged *s, bool remove_temp) {
     }
     std::free(s->dir_path);
     std::free(s);
+    errno = err;
 }
 
 int open_folder(const char *dir) {

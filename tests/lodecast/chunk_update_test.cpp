@@ -354,10 +354,13 @@ TEST(ChunkStages, FailureMessages) {
     report_chunk_status(chunk_status::parse_failed, "x");
     report_chunk_status(chunk_status::invalid, "a/b.dat");
     report_chunk_status(chunk_status::write_failed, "x");
+    report_chunk_status(chunk_status::write_failed, "a/\x1b.dat", "File too large");
     EXPECT_EQ(GetCapturedStderr(), "nbt_init(): Failed. Get some RAM\n"
                                    "nbt_parse(): Failed - RAM?\n"
                                    "File \"a/b.dat\" is not a valid chunk\n"
-                                   "nbt_write(): Failed - chunk left unchanged\n");
+                                   "nbt_write(): Failed - chunk left unchanged (x)\n"
+                                   "nbt_write(): Failed - chunk left unchanged "
+                                   "(a/\\x1b.dat: File too large)\n");
 }
 
 TEST(ChunkStages, SeveralOresInOnePassAreEachOreInTurnFromOneSequence) {

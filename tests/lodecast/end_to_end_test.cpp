@@ -185,6 +185,9 @@ TEST(Program, VeryVerboseWorldRunReportsEveryPlacedBlock) {
     }
 }
 
+const std::string kPartly =
+    "World partly updated: 1 file could not be written and keeps its old content\n";
+
 TEST(Program, ChunkTheUserMayNotWriteIsLeftAlone) {
     if (!can_run_as_nobody()) {
         GTEST_SKIP() << "needs root to run the tool as an unprivileged user";
@@ -201,10 +204,11 @@ TEST(Program, ChunkTheUserMayNotWriteIsLeftAlone) {
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     const Bytes before = read_file(path);
     RunResult r = run_with_setup(LODECAST_EXE, {world, "16", "-v"}, {.as_nobody = true});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\n"
-                     "nbt_write(): Failed - chunk left unchanged\n"
-                     "Failed to update chunk.  Skipping...\nWorld updated\n");
+                     "nbt_write(): Failed - chunk left unchanged (" +
+                         path + ": Permission denied)\nFailed to update chunk.  Skipping...\n" +
+                         kPartly);
     EXPECT_EQ(read_file(path), before);
     EXPECT_TRUE(dot_entries(world).empty());
 }
@@ -215,8 +219,9 @@ TEST(Program, FailedWriteKeepsTheOldChunk) {
     const Bytes before = read_file(path);
     RunResult r =
         run_with_setup(LODECAST_EXE, {dir.path().string(), "16"}, {.file_size_limit = 64});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "Processing...\nnbt_write(): Failed - chunk left unchanged\nWorld updated\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Processing...\nnbt_write(): Failed - chunk left unchanged (" + path +
+                         ": File too large)\n" + kPartly);
     EXPECT_EQ(read_file(path), before);
     EXPECT_TRUE(dot_entries(dir.path().string()).empty());
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -171,17 +172,25 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
     TempDir dir;
     const std::string w = dir.file("w");
     ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", w, "40"}).status, 0);
-    std::mt19937 rng(11);
-    int rewritten = 0;
-    for (int i = 0; i < 6; ++i) {
+    const std::vector<std::string> args = {w, "21", "-r", "3"};
+    // Kill moments from a measured run, moved later after a kill that found
+    // nothing rewritten and earlier after a run that ended first.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(run_program(LODECAST_EXE, args).status, 0);
+    const auto measured = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0);
+    std::chrono::microseconds early{0}, late = 2 * measured;
+    int killed_after_a_rename = 0;
+    for (int i = 0; i < 8; ++i) {
         std::map<std::string, Bytes> old;
         for (const auto &e : fs::directory_iterator(w + "/region")) {
             if (e.path().filename().string()[0] != '.') { // a killed run's temporary file
                 old[e.path().string()] = read_file(e.path().string());
             }
         }
-        run_and_kill(LODECAST_EXE, {w, "21", "-r", "3"},
-                     std::chrono::microseconds(std::uniform_int_distribution<int>(0, 700000)(rng)));
+        const std::chrono::microseconds delay = (early + late) / 2;
+        const int status = run_and_kill(LODECAST_EXE, args, delay);
+        int rewritten = 0;
         for (const auto &[path, bytes] : old) {
             if (read_file(path) == bytes) {
                 continue;
@@ -193,8 +202,15 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
                 EXPECT_GE(s.lapis, 0) << path << " slot " << slot;
             }
         }
+        if (status != 128 + 9) {
+            late = delay;
+        } else if (rewritten == 0) {
+            early = delay;
+        } else {
+            ++killed_after_a_rename;
+        }
     }
-    EXPECT_GT(rewritten, 0);
+    EXPECT_GT(killed_after_a_rename, 0);
 }
 
 // ---- sectioned worlds ------------------------------------------------------

@@ -31,7 +31,8 @@ std::vector<char *> make_argv(const std::string &exe, const std::vector<std::str
         const rlimit lim{static_cast<rlim_t>(setup.file_size_limit),
                          static_cast<rlim_t>(setup.file_size_limit)};
         // An ignored signal stays ignored across exec.
-        if (setrlimit(RLIMIT_FSIZE, &lim) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) {
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0 ||
+            signal(SIGXFSZ, setup.default_sigxfsz ? SIG_DFL : SIG_IGN) == SIG_ERR) {
             _exit(126);
         }
     }
@@ -77,6 +78,9 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
     if (pipe2(out.data(), O_CLOEXEC) != 0 || pipe2(err.data(), O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    if (setup.signal != 0 && fcntl(err[0], F_SETPIPE_SZ, 4096) < 0) {
+        throw std::runtime_error("cannot shrink the pipe");
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
@@ -93,6 +97,7 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
     RunResult result;
     bool out_open = true;
     bool err_open = true;
+    bool signalled = setup.signal == 0;
     while (out_open || err_open) {
         pollfd fds[2] = {{out_open ? out[0] : -1, POLLIN, 0}, {err_open ? err[0] : -1, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -108,6 +113,10 @@ RunResult run_with_setup(const std::string &exe, const std::vector<std::string> 
             drain(err[0], result.err, err_open);
             // A limit of -1 converts to the largest size: no limit.
             err_open = err_open && result.err.size() < static_cast<size_t>(setup.stderr_read_limit);
+            if (!signalled && result.err.find(setup.signal_after) != std::string::npos) {
+                signalled = true;
+                kill(pid, setup.signal); // not reaped yet: still our child
+            }
         }
         if (!err_open && err[0] >= 0) {
             close(err[0]); // the child's next message meets a closed pipe

@@ -19,11 +19,17 @@ struct ChildSetup {
     // Largest file the child may write (RLIMIT_FSIZE), with SIGXFSZ ignored
     // so that a write past it fails with EFBIG; negative: no limit.
     long long file_size_limit = -1;
+    bool default_sigxfsz = false; // as `ulimit -f` leaves it: the signal kills
     // Run as kNobodyUid/kNobodyGid without supplementary groups.
     bool as_nobody = false;
     int closed_fd = -1;               // a standard descriptor the child starts without
     std::string stdout_file{};        // standard output to this file, not captured
     long long stderr_read_limit = -1; // then close the pipe, as a reader that goes away
+    // Sent once standard error holds signal_after; the pipe then holds one
+    // page, so a child that writes more waits for the reader and no machine
+    // is fast or busy enough for it to end first.
+    int signal = 0;
+    std::string signal_after{};
 };
 
 // Runs exe with args under setup and waits for it. Output is captured

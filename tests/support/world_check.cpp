@@ -161,7 +161,7 @@ std::map<std::string, std::vector<std::string>> messages_by_chunk(const std::str
             const std::string name =
                 line.substr(kHead.size(), line.size() - kHead.size() - kTail.size());
             current = &by_chunk[name];
-        } else if (line == "World updated") {
+        } else if (line == "World updated" || line.starts_with("World partly updated")) {
             current = nullptr;
         } else if (current != nullptr) {
             current->push_back(line);

@@ -551,6 +551,18 @@ TEST(CensusMap, OneCellPerChunkShadedByItsCountAndTheUnreadableMarked) {
     }));
 }
 
+TEST(CensusMap, AWorldWiderThanTheMapIsScaledAndSaysSo) {
+    // 8 million chunks across: 256 cells of 31251 x 31251 chunks at most, counts summed.
+    const std::string svg =
+        render_chunk_map({{0, 0, 3, false}, {1, 1, 4, false}, {8000000, 0, 2, false}}, "", "");
+    EXPECT_LT(svg.size(), 20000u);
+    for (const char *text : {"scaled to fit: each cell is 31251 x 31251 chunks)",
+                             "<title>chunks from 0, 0: 7</title>", // the first cell's two chunks
+                             "<title>chunks from 7969005, 0: 2</title>"}) { // 255 x 31251
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    }
+}
+
 TEST(CensusProgram, ReportsFilesAndSkippedChunksWithoutTouchingTheWorld) {
     test_world w;
     std::map<std::string, std::pair<Bytes, fs::file_time_type>> before;

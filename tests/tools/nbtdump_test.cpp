@@ -2,6 +2,7 @@
 // which file it could not read and why.
 #include "nbt/nbt.h"
 #include "support/child_run.h"
+#include "support/chunk_bytes.h"
 #include "support/files.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
@@ -94,6 +95,18 @@ TEST(Nbtdump, NamesEachUnreadableFileWithItsReasonAndGoesOn) {
                          "nbtdump: " + short_region + ": too short for a region file header\n");
 }
 
+TEST(Nbtdump, ControlCharactersInNamesAndStringsAreEscaped) {
+    TempDir dir;
+    NbtBytes b;
+    b.head(10, "\x1b]0;pwned\x07").head(8, "s").str("\x1b[2J\x7f");
+    write_file(dir.file("t.nbt"), b.head(9, "l").u8(8).i32(1).str("\r").end().bytes());
+    RunResult r = run_program(NBTDUMP_EXE, {dir.file("t.nbt")});
+    for (const char *text : {"(\"\\x1b]0;pwned\\x07\")", "\"\\x1b[2J\\x7f\"", "\"\\x0d\""}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << " in " << r.out;
+    }
+    EXPECT_EQ(r.out.find_first_of("\x1b\x07\x7f\r"), std::string::npos);
+}
+
 TEST(Nbtdump, ADirectoryIsNotAFile) {
     TempDir dir;
     RunResult r = run_program(NBTDUMP_EXE, {dir.path().string()});
@@ -184,6 +197,12 @@ TEST(NbtdumpRegion, PrintsEveryChunkUnderItsCoordinatesSlotAndTimestamp) {
 
 TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
     const Bytes intact = read_file(real_region);
+    // A record of more tags than lodecast reads in a chunk, in a few hundred bytes.
+    NbtBytes doc;
+    doc.head(10, "").head(9, "l").u8(1).i32(200000).raw(Bytes(200000, 0)).end();
+    Bytes many = gzip_bytes(doc.bytes());
+    const auto n = static_cast<uint32_t>(many.size() + 1);
+    many.insert(many.begin(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 1});
     const size_t slot = 95; // chunk [-1, 2], the second one in the file
     const size_t record = (be32(intact, 4 * slot) >> 8) * 4096;
     struct {
@@ -194,6 +213,7 @@ TEST(NbtdumpRegion, ADamagedChunkIsReportedAndTheOthersArePrinted) {
         {4 * slot, {0, 0, 1}, "location inside the header"},
         {record + 4, {9}, "unknown compression"},
         {record + 5, {0xff, 0xff, 0xff, 0xff}, "not a valid NBT document (damaged or truncated)"},
+        {record, many, "over the limits of a chunk (decompressed size or tag count)"},
     };
     for (const auto &c : cases) {
         TempDir dir;

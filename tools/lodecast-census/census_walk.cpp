@@ -130,7 +130,10 @@ bool census_world(const std::string &path, census &c, std::string &error,
     std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
     if (!format) {
         error = kind == world_kind::too_new ? "it was saved by a newer game than lodecast knows"
-                                            : std::strerror(errno);
+                : kind == world_kind::unreadable_level
+                    ? "its level.dat cannot be read, and without it its region files cannot be "
+                      "told apart"
+                    : std::strerror(errno);
         return false;
     }
     const bool sectioned = kind == world_kind::sectioned;

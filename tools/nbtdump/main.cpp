@@ -1,5 +1,6 @@
 // nbtdump: prints NBT files (gzip-compressed or plain) as an indented tree on
 // standard output, one after the other, with the library's tree printer.
+#include "escaped_tree.h"
 #include "lodecast/pipeline/file_problem.h"
 #include "lodecast/run/std_fds.h"
 #include "nbt/nbt.hpp"
@@ -35,6 +36,10 @@ int dump_file(const char *path) {
     int status = nbt_parse(file.get(), path);
     if (status != NBT_OK) {
         std::fprintf(stderr, "nbtdump: %s: %s\n", path, unreadable_reason(path, status).c_str());
+        return 1;
+    }
+    if (file->root != nullptr && !nbtdump::escape_controls(file->root)) {
+        std::fprintf(stderr, "nbtdump: %s: out of memory\n", path);
         return 1;
     }
     if (file->root != nullptr) {

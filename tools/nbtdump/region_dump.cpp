@@ -1,5 +1,7 @@
 #include "region_dump.h"
 
+#include "escaped_tree.h"
+#include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/region_file.h"
 #include "nbt/nbt.hpp"
 
@@ -56,10 +58,18 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
         return "out of memory";
     }
     const nbt_compression how = rec.compression == region::compression_gzip ? NBT_GZIP : NBT_ZLIB;
+    // What lodecast would read of a chunk, no more.
+    const nbt_read_limits limits{max_chunk_decoded_bytes, max_chunk_tags, 0};
     const int rc =
-        nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), how, nullptr, codec);
+        nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), how, &limits, codec);
+    if (rc == NBT_ELIMIT) {
+        return "over the limits of a chunk (decompressed size or tag count)";
+    }
     if (rc != NBT_OK) {
         return rc == NBT_EMEM ? "out of memory" : "not a valid NBT document (damaged or truncated)";
+    }
+    if (doc->root != nullptr && !escape_controls(doc->root)) {
+        return "out of memory";
     }
     std::printf("Chunk [%" PRId32 ", %" PRId32 "] in %s (slot %d, timestamp %" PRIu32 "):\n", c.x,
                 c.z, path, slot, rec.timestamp);
