@@ -66,10 +66,6 @@ world_kind identify_world(const std::string &world, const std::string &dimension
                : world_kind::chunk_files;
 }
 
-std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n) {
-    return has_dimension ? world + "/DIM" + std::to_string(n) : world;
-}
-
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted) {
     if (kind == world_kind::paletted) {

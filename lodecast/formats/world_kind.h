@@ -25,10 +25,6 @@ constexpr int32_t last_numeric_data_version = 1343;
 // region world and anything else a world of chunk files.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
 
-// The folder of dimension n below the world ("DIM-1"), or the world itself
-// for the main dimension (has_dimension false).
-std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n);
-
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)
 // or the world is paletted (errno ENOTSUP).

@@ -1,5 +1,6 @@
 #include "lodecast/pipeline/world_update.h"
 
+#include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/living/living_world.h"
 #include "lodecast/pipeline/chunk_pipeline.h"
@@ -134,7 +135,12 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
                  const nbt_durability &durability, const std::vector<ore_pass> &also) {
     out_printf("Processing...\n");
     const std::string folder =
-        dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
+        dimension_folder(path, (opt->set & OPT_DIMENSION) != 0 ? opt->dimension : nullptr);
+    if (folder.empty()) {
+        out_printf("%s is neither a dimension's number nor its name - nothing changed\n",
+                   shown(opt->dimension).c_str());
+        return 1;
+    }
     const world_kind kind = identify_world(path, folder);
     if (kind == world_kind::paletted) {
         out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",

@@ -83,7 +83,7 @@ TEST(RegionWriter, RecordsReadBackInACompactPaddedLayout) {
     EXPECT_EQ(w.add_record(6, 2, bytes.data(), 255 * 4096 - 4, 0), write_result::too_large);
     EXPECT_EQ(w.add_raw(6, bytes.data(), 256, 0), write_result::too_large);
     EXPECT_EQ(w.add_record(5, 2, bytes.data(), 1, 0), write_result::slot_taken);
-    EXPECT_EQ(w.add_record(6, 3, bytes.data(), 1, 0), write_result::invalid);
+    EXPECT_EQ(w.add_record(6, 127, bytes.data(), 1, 0), write_result::invalid);
     EXPECT_EQ(w.add_record(1024, 2, bytes.data(), 1, 0), write_result::invalid);
     EXPECT_EQ(w.add_raw(6, bytes.data(), 0, 0), write_result::invalid);
     EXPECT_EQ(mem.bytes.size(), before);
@@ -161,7 +161,8 @@ TEST(RegionReader, DamagedFilesAreClassifiedSlotBySlot) {
         {"length 0", 10 * 4096, {0, 0, 0, 0}, 0, {{a, status::bad_length}}},
         {"length beyond", 10 * 4096, {0, 0, 0x0f, 0xfd}, 0, {{a, status::bad_length}}},
         {"length up to the end", 10 * 4096, {0, 0, 0x0f, 0xfc}, 0, {}},
-        {"compression 3", 10 * 4096 + 4, {3}, 0, {{a, status::unknown_compression}}},
+        {"compression 127", 10 * 4096 + 4, {127}, 0, {{a, status::unknown_compression}}},
+        {"compression 3", 10 * 4096 + 4, {3}, 0, {}},
         {"shorter than the header", 0, {}, 8191, {}},
     };
     const Bytes original = read_file(fixture);

@@ -27,6 +27,7 @@ constexpr int kLapis = 21;
 
 struct Slot {
     region::status state;
+    region::location loc;
     std::vector<unsigned char> raw; // the record's sectors as stored
     Bytes document;                 // decompressed, when it reads
     long lapis = -1;                // Lapis blocks, when it reads
@@ -39,10 +40,11 @@ std::map<int, Slot> read_region(const std::string &path) {
     region::reader r;
     EXPECT_EQ(r.open(fd), region::open_result::ok) << path;
     for (int s = 0; s < region::slot_count; ++s) {
-        if (r.location_of(s).sectors == 0) {
+        if (r.state(s) == region::status::absent) {
             continue;
         }
         Slot &slot = slots[s];
+        slot.loc = r.location_of(s);
         r.read_raw(s, slot.raw);
         region::record rec;
         slot.state = r.read_record(s, rec);
@@ -109,19 +111,30 @@ TEST(RegionWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
     }
 }
 
+// Damage is carried over as it is and never made worse: the records' bytes
+// stay, a header entry without a record stays, and nothing that is not a
+// real record makes the file grow.
 TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     const Bytes fixture = read_file(kFixture);
     const std::map<int, Slot> before = read_region(kFixture);
-    auto it = before.begin();
-    const int in_header = (it++)->first, bad_compression = (it++)->first, corrupt = (it++)->first;
-    const auto offset = [&](int slot) {
-        return size_t{4096} * (uint32_t{fixture[4u * slot]} << 16 |
-                               uint32_t{fixture[4u * slot + 1]} << 8 | fixture[4u * slot + 2]);
-    };
+    std::map<uint32_t, int> by_sector;
+    for (const auto &[slot, s] : before) {
+        by_sector[s.loc.offset] = slot;
+    }
+    auto it = by_sector.begin();
+    const int in_header = (it++)->second, bad_compression = (it++)->second,
+              corrupt = (it++)->second, no_sectors = (it++)->second, beyond = (it++)->second,
+              overlapping = (it++)->second, overlapped = (it++)->second, next = it->second,
+              last = by_sector.rbegin()->second;
+    const auto sector = [&](int slot) { return before.at(slot).loc.offset; };
     Bytes damaged = fixture;
     put_be32(damaged, 4u * in_header, 1u << 8 | 1u);
-    damaged[offset(bad_compression) + 4] = 7;
-    damaged[offset(corrupt) + 40] ^= 0xff;
+    damaged[4096 * sector(bad_compression) + 4] = 127;
+    damaged[4096 * sector(corrupt) + 40] ^= 0xff;
+    put_be32(damaged, 4u * no_sectors, sector(no_sectors) << 8);
+    put_be32(damaged, 4u * beyond, 5000u << 8 | 255u);
+    put_be32(damaged, 4u * overlapping, sector(overlapped) << 8 | 2u);
+    put_be32(damaged, 4u * last, sector(last) << 8 | 255u);
     TempDir dir;
     const std::string w = make_world(dir, "w", damaged);
     const std::map<int, Slot> old = read_region(w + "/region/r.-1.0.mcr");
@@ -130,21 +143,52 @@ TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     EXPECT_EQ(r.status, 0);
     const std::map<int, Slot> now = read_region(w + "/region/r.-1.0.mcr");
     ASSERT_EQ(now.size(), old.size());
+    const char *overlaps = "its record overlaps another record";
+    const char *past_end = "its record runs past the end of the file";
     for (const auto &[slot, why] :
          std::map<int, std::string>{{in_header, "its location points into the header"},
-                                    {bad_compression, "its record has an unknown compression"},
-                                    {corrupt, "its document does not decompress or parse"}}) {
+                                    {corrupt, "its document does not decompress or parse"},
+                                    {no_sectors, "its record has an impossible length"},
+                                    {beyond, past_end},
+                                    {overlapping, overlaps},
+                                    {overlapped, overlaps},
+                                    {next, overlaps},
+                                    {last, past_end}}) {
         const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
         EXPECT_NE(r.err.find(w + "/region/r.-1.0.mcr chunk (" + std::to_string(p.x) + ", " +
                              std::to_string(p.z) + "): " + why + " - record kept as it is\n"),
                   std::string::npos)
             << r.err;
-        EXPECT_TRUE(now.at(slot).raw == old.at(slot).raw) << slot;
+        // What the file held of the record, where it held it; of one running
+        // past the end, the sector the file had.
+        const Slot &was = old.at(slot), &is = now.at(slot);
+        if (slot == last) {
+            EXPECT_TRUE(is.loc.sectors == 1 &&
+                        std::equal(is.raw.begin(), is.raw.end(), was.raw.begin()));
+            continue;
+        }
+        EXPECT_TRUE(is.state == was.state && is.loc.sectors == was.loc.sectors) << slot;
+        if (slot == in_header || slot == no_sectors) {
+            EXPECT_EQ(is.loc.offset, was.loc.offset) << slot;
+        } else {
+            EXPECT_TRUE(is.raw == was.raw) << slot;
+        }
     }
+    EXPECT_TRUE(now.at(bad_compression).raw == old.at(bad_compression).raw);
+    EXPECT_NE(r.err.find(w + "/region/r.-1.0.mcr: records of a compression lodecast does not "
+                             "know (127) - kept as they are\n"),
+              std::string::npos);
     EXPECT_NE(r.err.find(w + "/region/r.0.0.mcr: too short to be a region file - left alone\n"),
               std::string::npos);
     EXPECT_TRUE(read_file(w + "/region/r.0.0.mcr") == Bytes(100, 7));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 12) << r.err;
+    // No larger than the old file and the sectors of the records rewritten.
+    size_t rewritten = 0;
+    for (const auto &[slot, s] : now) {
+        rewritten += s.state == region::status::ok && s.raw != old.at(slot).raw ? s.raw.size() : 0;
+    }
+    EXPECT_GT(rewritten, 0u);
+    EXPECT_LE(fs::file_size(w + "/region/r.-1.0.mcr"), damaged.size() + rewritten);
 }
 
 TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {

@@ -10,6 +10,7 @@
 
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/chunk_name.h"
+#include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/run/std_fds.h"
 #include "lodecast/storage/section_blocks.h"
@@ -85,8 +86,9 @@ long long count_in_sections(const chunk_sections &sections, int id) {
 
 // Blocks of id in every chunk of the world at dir, of any format.
 int count_blocks(const fs::path &dir, int id) {
-    const world_kind kind = identify_world(dir, dir);
-    std::unique_ptr<world_format> format = open_world_format(kind, dir, dir, true);
+    const std::string overworld = dimension_folder(dir, nullptr);
+    const world_kind kind = identify_world(dir, overworld);
+    std::unique_ptr<world_format> format = open_world_format(kind, dir, overworld, true);
     if (!format) {
         std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", dir.c_str(),
                      std::strerror(errno));
