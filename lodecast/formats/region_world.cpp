@@ -1,14 +1,13 @@
 #include "lodecast/formats/region_world.h"
 
 #include "lodecast/formats/chunk_document.h"
-#include "lodecast/formats/lz4_stream.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/staged_sink.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/storage/section_blocks.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -25,29 +24,6 @@ constexpr size_t max_record_bytes =
     size_t{region::max_record_sectors} * region::sector_bytes - region::record_head_bytes;
 
 constexpr const char *unknown_compression_reason = "its record has an unknown compression";
-
-// How the library reads and writes a record of the container's compression
-// byte c (1 to 3; LZ4 records are documents framed by lz4_stream).
-nbt_compression library_compression(uint8_t c) {
-    return c == region::compression_gzip   ? NBT_GZIP
-           : c == region::compression_zlib ? NBT_ZLIB
-                                           : NBT_UNCOMPRESSED;
-}
-
-// Appends n bytes to b, a malloc'd block as the library's buffers are.
-bool append_to(nbt_buffer *b, const unsigned char *data, size_t n) {
-    if (b->capacity - b->size < n) {
-        void *grown = std::realloc(b->data, b->size + n);
-        if (grown == nullptr) {
-            return false;
-        }
-        b->data = static_cast<unsigned char *>(grown);
-        b->capacity = b->size + n;
-    }
-    std::memcpy(b->data + b->size, data, n);
-    b->size += n;
-    return true;
-}
 
 const char *damage_reason(region::status s) {
     switch (s) {
@@ -201,19 +177,8 @@ class region_unit : public world_unit {
     // goes to an external file when accepted.
     chunk_status encode(size_t i, const nbt_file *doc, nbt::buffer &out,
                         chunk_io &io) const override {
-        const uint8_t c = compressions_[i];
-        if (c != region::compression_lz4) {
-            if (nbt_encode(doc, library_compression(c), out.get(), io.codec.get()) < 0) {
-                return chunk_status::write_failed;
-            }
-        } else {
-            nbt::buffer plain;
-            io.raw.clear();
-            if (nbt_encode(doc, NBT_UNCOMPRESSED, plain.get(), io.codec.get()) < 0 ||
-                !lz4_stream::encode(plain.data(), plain.size(), io.raw) ||
-                !append_to(out.get(), io.raw.data(), io.raw.size())) {
-                return chunk_status::write_failed;
-            }
+        if (!encode_record(doc, compressions_[i], out.get(), io.codec.get(), io.raw)) {
+            return chunk_status::write_failed;
         }
         return out.size() > region::max_external_bytes ? chunk_status::too_large : chunk_status::ok;
     }
@@ -281,26 +246,21 @@ class region_unit : public world_unit {
 
   private:
     chunk_status parse(size_t i, uint8_t compression, nbt::document &out, chunk_io &io) const {
-        chunk_status st;
-        if (compression == region::compression_lz4) {
-            std::vector<unsigned char> plain;
-            switch (
-                lz4_stream::decode(io.raw.data(), io.raw.size(), plain, max_chunk_decoded_bytes)) {
-            case lz4_stream::result::ok:
-                st = parse_chunk(plain.data(), plain.size(), NBT_UNCOMPRESSED, out, io);
-                break;
-            case lz4_stream::result::too_large:
-                st = chunk_status::invalid;
-                break;
-            case lz4_stream::result::no_memory:
-                return chunk_status::init_failed;
-            default:
-                reasons_[i] = "its LZ4 stream is damaged";
-                return chunk_status::parse_failed;
-            }
-        } else {
-            st = parse_chunk(io.raw.data(), io.raw.size(), library_compression(compression), out,
-                             io);
+        std::vector<unsigned char> plain;
+        record_payload payload;
+        chunk_status st = chunk_status::invalid;
+        switch (record_payload_of(compression, io.raw.data(), io.raw.size(), plain,
+                                  max_chunk_decoded_bytes, &payload)) {
+        case lz4_stream::result::ok:
+            st = parse_chunk(payload.data, payload.size, payload.how, out, io);
+            break;
+        case lz4_stream::result::too_large:
+            break;
+        case lz4_stream::result::no_memory:
+            return chunk_status::init_failed;
+        case lz4_stream::result::damaged:
+            reasons_[i] = "its LZ4 stream is damaged";
+            return chunk_status::parse_failed;
         }
         if (st == chunk_status::parse_failed) {
             reasons_[i] = "its document does not decompress or parse";

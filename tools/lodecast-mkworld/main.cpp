@@ -1,8 +1,11 @@
-// lodecast-mkworld [--force] [--region|--sectioned] <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region|--sectioned] [--compression lz4|zlib|none]
+//                  [--external <x>,<z>]... <dir> [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
 //     --region as region files and a level.dat, with --sectioned as a
-//     sectioned world (.mca) with a mod loader's block registry.
+//     sectioned world (.mca) with a mod loader's block registry; region
+//     records in the compression given, chunks named by --external in
+//     external files.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
@@ -11,6 +14,7 @@
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/chunk_name.h"
 #include "lodecast/formats/dimension.h"
+#include "lodecast/formats/region_file.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/run/std_fds.h"
 #include "lodecast/storage/section_blocks.h"
@@ -124,16 +128,19 @@ int count_blocks(const fs::path &dir, int id) {
     return 0;
 }
 
-const char help_text[] = "Usage: lodecast-mkworld [--force] [--region|--sectioned] <dir>\n"
-                         "                        [chunks per side, 1-1024, default 8]\n"
-                         "       lodecast-mkworld --count <dir> <block id>\n"
-                         "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-                         "(--force: into one that already holds files), or counts a block's id.\n";
+const char help_text[] =
+    "Usage: lodecast-mkworld [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
+    "                        [--external <x>,<z>]... <dir> [chunks per side, 1-1024, default 8]\n"
+    "       lodecast-mkworld --count <dir> <block id>\n"
+    "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
+    "(--force: into one that already holds files), or counts a block's id.\n"
+    "Region records are zlib-compressed unless --compression says otherwise;\n"
+    "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region|--sectioned] <dir> [chunks per side, 1-%d, "
-                 "default 8]\n"
+                 "Usage: %s [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
+                 "       [--external <x>,<z>]... <dir> [chunks per side, 1-%d, default 8]\n"
                  "       %s --count <dir> <block id>\n",
                  name, kMaxSide, name);
     return 2;
@@ -156,6 +163,30 @@ bool parse_int(const char *text, int lo, int hi, int *out) {
     return true;
 }
 
+bool parse_compression(const char *text, uint8_t *out) {
+    const std::string c = text;
+    *out = c == "lz4"    ? region::compression_lz4
+           : c == "zlib" ? region::compression_zlib
+           : c == "none" ? region::compression_none
+                         : 0;
+    return *out != 0;
+}
+
+// "<x>,<z>" in chunk coordinates.
+bool parse_chunk(const char *text, std::pair<int32_t, int32_t> *out) {
+    const std::string s = text;
+    const size_t comma = s.find(',');
+    int x = 0;
+    int z = 0;
+    if (comma == std::string::npos ||
+        !parse_int(s.substr(0, comma).c_str(), -kMaxSide, kMaxSide, &x) ||
+        !parse_int(s.substr(comma + 1).c_str(), -kMaxSide, kMaxSide, &z)) {
+        return false;
+    }
+    *out = {x, z};
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -174,24 +205,37 @@ int main(int argc, char **argv) {
         }
         return count_blocks(argv[2], id);
     }
-    // The two flags in either order.
+    // The flags in any order.
     bool force = false;
     bool region_files = false;
     bool sectioned = false;
+    bool styled = false;
+    mkworld::record_style style;
     int first = 1;
-    for (; first < argc && first < 3; ++first) {
+    for (; first < argc; ++first) {
         const std::string flag = argv[first];
+        const char *value = first + 1 < argc ? argv[first + 1] : nullptr;
         if (flag == "--force" && !force) {
             force = true;
         } else if ((flag == "--region" || flag == "--sectioned") && !region_files) {
             region_files = true;
             sectioned = flag == "--sectioned";
+        } else if (flag == "--compression" && value != nullptr &&
+                   parse_compression(value, &style.compression)) {
+            styled = true;
+            ++first;
+        } else if (flag == "--external" && value != nullptr &&
+                   parse_chunk(value, &style.external.emplace_back())) {
+            styled = true;
+            ++first;
+        } else if (flag.starts_with("--")) {
+            return usage(name);
         } else {
             break;
         }
     }
     int side = 8;
-    if (argc < first + 1 || argc > first + 2 ||
+    if (argc < first + 1 || argc > first + 2 || (styled && !region_files) ||
         (argc == first + 2 && !parse_int(argv[first + 1], 1, kMaxSide, &side))) {
         return usage(name);
     }
@@ -202,6 +246,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side, sectioned)
+    return region_files ? mkworld::make_region_world(argv[first], side, sectioned, style)
                         : make_world(argv[first], side);
 }

@@ -1,11 +1,13 @@
 #include "region_world.h"
 
 #include "chunk_doc.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
 #include "nbt/nbt_io.h"
 #include "sectioned_chunk.h"
 #include "tags.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,10 +31,19 @@ struct chunk_range {
     bool holds(int32_t x, int32_t z) const { return x >= lo && x <= hi && z >= lo && z <= hi; }
 };
 
+// Chunk (x, z)'s record into its external file beside the region, and its
+// stub into the region.
+bool write_external(const fs::path &folder, int32_t x, int32_t z, int slot, uint8_t compression,
+                    const nbt::buffer &bytes, region::writer &out) {
+    const fs::path file = folder / region::external_name(x, z);
+    return nbt_replace_file(file.c_str(), bytes.data(), bytes.size(), nullptr, nullptr) == NBT_OK &&
+           out.add_external_stub(slot, compression, kTimestamp) == region::write_result::ok;
+}
+
 // Writes region (rx, rz) with every chunk of range inside it, slots in index
 // order; the file's size is added to *bytes. false after a message.
 bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range range, nbt_codec *codec,
-                  bool sectioned, uint64_t *bytes) {
+                  bool sectioned, const record_style &style, uint64_t *bytes) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "lodecast-mkworld: cannot create %s: %s\n", file.c_str(),
@@ -41,7 +52,8 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
     }
     region::fd_sink sink(fd);
     region::writer out(sink);
-    nbt::buffer encoded;
+    nbt::buffer record;
+    std::vector<unsigned char> scratch;
     bool ok = true;
     for (int slot = 0; slot < region::slot_count && ok; ++slot) {
         const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
@@ -49,10 +61,14 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
             continue;
         }
         nbt::document doc = sectioned ? make_sectioned_chunk(c.x, c.z) : make_chunk(c.x, c.z);
-        encoded.clear();
-        ok = doc && nbt_encode(doc.get(), NBT_ZLIB, encoded.get(), codec) >= 0 &&
-             out.add_record(slot, region::compression_zlib, encoded.data(), encoded.size(),
-                            kTimestamp) == region::write_result::ok;
+        const bool external = std::find(style.external.begin(), style.external.end(),
+                                        std::pair{c.x, c.z}) != style.external.end();
+        record.clear();
+        ok = doc && encode_record(doc.get(), style.compression, record.get(), codec, scratch) &&
+             (external ? write_external(file.parent_path(), c.x, c.z, slot, style.compression,
+                                        record, out)
+                       : out.add_record(slot, style.compression, record.data(), record.size(),
+                                        kTimestamp) == region::write_result::ok);
     }
     ok = ok && out.finish() == region::write_result::ok;
     struct stat st {};
@@ -125,7 +141,7 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk, bool sectioned
 
 } // namespace
 
-int make_region_world(const fs::path &dir, int side, bool sectioned) {
+int make_region_world(const fs::path &dir, int side, bool sectioned, const record_style &style) {
     const int32_t lo = -(side / 2);
     const chunk_range range{lo, lo + side - 1};
     const fs::path folder = dir / "region";
@@ -142,7 +158,7 @@ int make_region_world(const fs::path &dir, int side, bool sectioned) {
             const fs::path file =
                 folder / region::file_name(
                              rx, rz, sectioned ? region::extension::mca : region::extension::mcr);
-            if (!write_region(file, rx, rz, range, codec.get(), sectioned, &bytes)) {
+            if (!write_region(file, rx, rz, range, codec.get(), sectioned, style, &bytes)) {
                 return 1;
             }
         }

@@ -4,8 +4,11 @@
 #ifndef LODECAST_MKWORLD_REGION_WORLD_H
 #define LODECAST_MKWORLD_REGION_WORLD_H
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace mkworld {
 
@@ -16,10 +19,18 @@ inline constexpr int region_world_version = 19132;
 inline constexpr int sectioned_world_version = 19133;
 inline constexpr int sectioned_data_version = 1343;
 
+// How the records are written: their compression byte (region.h), and the
+// chunks written to external files (c.<x>.<z>.mcc) whatever their size.
+struct record_style {
+    uint8_t compression = 2; // zlib
+    std::vector<std::pair<int32_t, int32_t>> external;
+};
+
 // Writes the same side × side chunks as the per-chunk world (centred on
 // chunk 0,0) into region files, and a level.dat; sectioned: in the
 // sectioned format. 0, or 1 after a message on standard error.
-int make_region_world(const std::filesystem::path &dir, int side, bool sectioned = false);
+int make_region_world(const std::filesystem::path &dir, int side, bool sectioned = false,
+                      const record_style &style = {});
 
 } // namespace mkworld
 
