@@ -6,6 +6,10 @@
 //     sectioned world (.mca) with a mod loader's block registry; region
 //     records in the compression given, chunks named by --external in
 //     external files.
+// lodecast-mkworld [--compression lz4|zlib|none] [--external <x>,<z>]...
+//                  --restyle <region file>...
+//     Rewrites the records of region files in that compression (and those
+//     chunks external), whatever chunks they hold.
 // lodecast-mkworld --count <dir> <block id>
 //     Prints how many blocks of that id the world's chunks hold.
 #include "chunk_doc.h"
@@ -132,17 +136,20 @@ const char help_text[] =
     "Usage: lodecast-mkworld [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
     "                        [--external <x>,<z>]... <dir> [chunks per side, 1-1024, default 8]\n"
     "       lodecast-mkworld --count <dir> <block id>\n"
+    "       lodecast-mkworld [--compression ...] [--external <x>,<z>]... --restyle <region>...\n"
     "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
     "(--force: into one that already holds files), or counts a block's id.\n"
     "Region records are zlib-compressed unless --compression says otherwise;\n"
-    "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n";
+    "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n"
+    "--restyle rewrites the records of existing region files that way.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
                  "Usage: %s [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
                  "       [--external <x>,<z>]... <dir> [chunks per side, 1-%d, default 8]\n"
-                 "       %s --count <dir> <block id>\n",
-                 name, kMaxSide, name);
+                 "       %s --count <dir> <block id>\n"
+                 "       %s [--compression ...] [--external <x>,<z>]... --restyle <region>...\n",
+                 name, kMaxSide, name, name);
     return 2;
 }
 
@@ -228,6 +235,12 @@ int main(int argc, char **argv) {
                    parse_chunk(value, &style.external.emplace_back())) {
             styled = true;
             ++first;
+        } else if (flag == "--restyle" && !force && !region_files && first + 1 < argc) {
+            int result = 0;
+            for (int i = first + 1; i < argc; ++i) {
+                result |= mkworld::restyle_region(argv[i], style);
+            }
+            return result;
         } else if (flag.starts_with("--")) {
             return usage(name);
         } else {

@@ -32,6 +32,12 @@ struct record_style {
 int make_region_world(const std::filesystem::path &dir, int side, bool sectioned = false,
                       const record_style &style = {});
 
+// Rewrites every readable record of the region file in style (whatever the
+// chunk holds: it is decompressed and compressed again, not parsed as a
+// chunk); other records are carried over as they are. 0, or 1 after a
+// message on standard error.
+int restyle_region(const std::filesystem::path &file, const record_style &style);
+
 } // namespace mkworld
 
 #endif
