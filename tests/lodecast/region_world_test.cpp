@@ -1,6 +1,8 @@
 // lodecast on region worlds: every readable chunk is updated the same on any
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
+#include "lodecast/formats/dimension.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
@@ -12,11 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +33,8 @@ constexpr int kLapis = 21;
 struct Slot {
     region::status state;
     region::location loc;
+    uint8_t compression = 0;
+    bool external = false;
     std::vector<unsigned char> raw; // the record's sectors as stored
     Bytes document;                 // decompressed, when it reads
     long lapis = -1;                // Lapis blocks, when it reads
@@ -39,6 +46,10 @@ std::map<int, Slot> read_region(const std::string &path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     region::reader r;
     EXPECT_EQ(r.open(fd), region::open_result::ok) << path;
+    int32_t rx = 0, rz = 0;
+    region::extension ext;
+    region::parse_file_name(fs::path(path).filename().string(), &rx, &rz, &ext);
+    r.find_external(fs::path(path).parent_path().string(), rx, rz);
     for (int s = 0; s < region::slot_count; ++s) {
         if (r.state(s) == region::status::absent) {
             continue;
@@ -48,11 +59,15 @@ std::map<int, Slot> read_region(const std::string &path) {
         r.read_raw(s, slot.raw);
         region::record rec;
         slot.state = r.read_record(s, rec);
+        slot.compression = rec.compression;
+        slot.external = rec.external;
         nbt::document doc = nbt::make_document();
+        Bytes unwrapped;
+        record_payload p;
         if (slot.state != region::status::ok ||
-            nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(),
-                             rec.compression == 1 ? NBT_GZIP : NBT_ZLIB, nullptr,
-                             nullptr) != NBT_OK) {
+            record_payload_of(rec.compression, rec.bytes.data(), rec.bytes.size(), unwrapped,
+                              1 << 24, &p) != lz4_stream::result::ok ||
+            nbt_parse_memory(doc.get(), p.data, p.size, p.how, nullptr, nullptr) != NBT_OK) {
             continue;
         }
         nbt::buffer plain;
@@ -64,6 +79,14 @@ std::map<int, Slot> read_region(const std::string &path) {
     }
     close(fd);
     return slots;
+}
+
+nbt::document parse_document(const Bytes &plain) {
+    nbt::document doc = nbt::make_document();
+    EXPECT_EQ(
+        nbt_parse_memory(doc.get(), plain.data(), plain.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
+        NBT_OK);
+    return doc;
 }
 
 std::string make_world(const TempDir &dir, const std::string &name, const Bytes &region) {
@@ -191,6 +214,81 @@ TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     EXPECT_LE(fs::file_size(w + "/region/r.-1.0.mcr"), damaged.size() + rewritten);
 }
 
+// The fixture's records written again one compression after the other (gzip,
+// zlib, none, LZ4, a mod's 127), then two external ones: small, and large
+// with 1.2 MB of noise.
+void write_mixed_region(const std::string &path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    region::fd_sink sink(fd);
+    region::writer out(sink);
+    std::mt19937 rng(5);
+    int i = 0;
+    for (const auto &[slot, s] : read_region(kFixture)) {
+        nbt::document doc = parse_document(s.document);
+        const uint8_t c = i < 7 ? std::array<uint8_t, 7>{1, 2, 3, 4, 127, 4, 2}[i] : 1 + i % 4;
+        if (i == 6) {
+            Bytes noise(1200000);
+            std::generate(noise.begin(), noise.end(), [&] { return uint8_t(rng()); });
+            nbt_tag *filler = nullptr;
+            ASSERT_EQ(nbt_new_byte_array(&filler, "Filler"), 0);
+            nbt_set_byte_array(filler, noise.data(), static_cast<int32_t>(noise.size()));
+            nbt_add_tag(filler, nbt_find_tag_by_name("Level", doc->root));
+        }
+        nbt::buffer bytes;
+        Bytes scratch;
+        ASSERT_TRUE(encode_record(doc.get(), c == 127 ? 2 : c, bytes.get(), nullptr, scratch));
+        if (i == 5 || i == 6) {
+            const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
+            write_file((fs::path(path).parent_path() / region::external_name(p.x, p.z)).string(),
+                       Bytes(bytes.data(), bytes.data() + bytes.size()));
+            ASSERT_EQ(out.add_external_stub(slot, c, 9), region::write_result::ok);
+        } else if (c == 127) {
+            Bytes raw = s.raw;
+            raw[4] = 127;
+            ASSERT_EQ(out.add_raw(slot, raw.data(), s.loc.sectors, 9), region::write_result::ok);
+        } else {
+            ASSERT_EQ(out.add_record(slot, c, bytes.data(), bytes.size(), 9),
+                      region::write_result::ok);
+        }
+        ++i;
+    }
+    ASSERT_EQ(out.finish(), region::write_result::ok);
+    close(fd);
+}
+
+TEST(RegionWorld, RecordsKeepTheirCompressionAndLargeOnesStayExternal) {
+    TempDir dir;
+    const std::string w = make_world(dir, "w", {});
+    const std::string file = w + "/region/r.-1.0.mcr";
+    write_mixed_region(file);
+    const std::map<int, Slot> old = read_region(file);
+    const RunResult r = run_program(LODECAST_EXE, {w, "21", "-r", "3", "-seed", "4"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\n" + file +
+                         ": records of a compression lodecast does not know (127) - kept as "
+                         "they are\nWorld updated\n");
+    const std::map<int, Slot> now = read_region(file);
+    ASSERT_EQ(now.size(), old.size());
+    long added = 0;
+    for (const auto &[slot, s] : now) {
+        const Slot &was = old.at(slot);
+        EXPECT_EQ(s.compression, was.compression) << slot;
+        if (was.compression == 127) {
+            EXPECT_TRUE(s.state == region::status::unknown_compression && s.raw == was.raw);
+            continue;
+        }
+        ASSERT_EQ(s.state, region::status::ok) << slot;
+        EXPECT_GE(s.lapis, was.lapis) << slot;
+        added += s.lapis - was.lapis;
+        const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
+        const bool large = was.document.size() > 1000000;
+        EXPECT_EQ(s.external, large) << slot;
+        EXPECT_EQ(fs::exists(w + "/region/" + region::external_name(p.x, p.z)), large) << slot;
+    }
+    EXPECT_GT(added, 0);
+    EXPECT_EQ(std::count_if(old.begin(), old.end(), [](auto &e) { return e.second.external; }), 2);
+}
+
 TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
     TempDir dir;
     const std::string w = dir.file("w");
@@ -224,15 +322,9 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
 // ---- sectioned worlds ------------------------------------------------------
 
 const std::string kAnvil = std::string(LODECAST_TEST_DATA) + "/worlds/anvil";
+// The real 26.x layout, read only: its level.dat and dimensions/ folders.
+const std::string kRealWorld26 = std::string(LODECAST_TEST_DATA) + "/worlds/26.2";
 constexpr int kSilver = 1064; // iceandfire:silver_ore in the fixture's registry
-
-nbt::document parse_document(const Bytes &plain) {
-    nbt::document doc = nbt::make_document();
-    EXPECT_EQ(
-        nbt_parse_memory(doc.get(), plain.data(), plain.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
-        NBT_OK);
-    return doc;
-}
 
 std::string anvil_world(const TempDir &dir, const std::string &name, const std::string &region) {
     const fs::path w = dir.path() / name;
@@ -375,6 +467,81 @@ TEST(SectionedWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
         }
     }
     EXPECT_EQ(files, 4);
+}
+
+// ---- dimension folders -----------------------------------------------------
+
+TEST(Dimensions, NumbersAndNamesFindTheirFolderInBothLayouts) {
+    TempDir dir;
+    const std::string old = dir.file("old"), now = dir.file("new");
+    fs::create_directories(now + "/dimensions/minecraft/overworld");
+    const std::string modern = "/dimensions/minecraft/";
+    // -dim's text, its folder in a world of each layout, its record key.
+    const char *cases[][4] = {
+        {nullptr, "", "/dimensions/minecraft/overworld", "main"},
+        {"-1", "/DIM-1", "/dimensions/minecraft/the_nether", "DIM-1"},
+        {"the_nether", "/DIM-1", "/dimensions/minecraft/the_nether", "DIM-1"},
+        {"minecraft:the_end", "/DIM1", "/dimensions/minecraft/the_end", "DIM1"},
+        {"minecraft:overworld", "", "/dimensions/minecraft/overworld", "main"},
+        {"7", "/DIM7", "/DIM7", "DIM7"},
+        {"twilightforest:twilight_forest", "/dimensions/twilightforest/twilight_forest",
+         "/dimensions/twilightforest/twilight_forest", "twilightforest:twilight_forest"},
+        {"a:b/c", "/dimensions/a/b/c", "/dimensions/a/b/c", "a:b/c"}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(dimension_folder(old, c[0]), old + c[1]) << (c[0] ? c[0] : "none");
+        EXPECT_EQ(dimension_folder(now, c[0]), now + c[2]) << (c[0] ? c[0] : "none");
+        EXPECT_EQ(dimension_key(c[0]), c[3]);
+    }
+    for (const char *bad : {"", "a:../b", "../x", "a:b/", "A:b", "+1", "a:b:c", "x/..", ":b"}) {
+        EXPECT_EQ(dimension_folder(old, bad), "") << bad;
+        EXPECT_EQ(dimension_key(bad), "") << bad;
+    }
+    EXPECT_EQ(dimension_folder(kRealWorld26, nullptr), kRealWorld26 + modern + "overworld");
+}
+
+// A sectioned world laid out as 26.x lays out worlds: each dimension is
+// found by -dim, and the region files of entities/ and poi/ are never walked.
+TEST(Dimensions, TheNewLayoutIsWalkedAndEntitiesAndPoiAreLeftAlone) {
+    TempDir dir;
+    const std::string w = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--sectioned", w, "20"}).status, 0);
+    const fs::path dims = fs::path(w) / "dimensions";
+    for (const char *d : {"minecraft/overworld", "minecraft/the_nether", "mod/deep/dark"}) {
+        fs::create_directories(dims / d);
+        fs::copy(w + "/region", dims / d / "region");
+        fs::copy(w + "/region", dims / d / "entities");
+        fs::copy(w + "/region", dims / d / "poi");
+    }
+    fs::remove_all(w + "/region");
+    // Which of the folders a run rewrote.
+    const auto run = [&](std::vector<std::string> dim) {
+        std::map<std::string, Bytes> before;
+        for (const auto &e : fs::recursive_directory_iterator(dims)) {
+            if (e.is_regular_file()) {
+                before[e.path().string()] = read_file(e.path().string());
+            }
+        }
+        std::vector<std::string> args = {w, "lodecast:ruby_ore", "-r", "6", "-oa", "-seed", "3"};
+        args.insert(args.end(), dim.begin(), dim.end());
+        const RunResult r = run_program(LODECAST_EXE, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::set<std::string> changed;
+        for (const auto &[path, bytes] : before) {
+            if (read_file(path) != bytes) {
+                changed.insert(fs::path(path).parent_path().string().substr(dims.string().size()));
+            }
+        }
+        return changed;
+    };
+    using Set = std::set<std::string>;
+    EXPECT_EQ(run({}), Set{"/minecraft/overworld/region"});
+    EXPECT_EQ(run({"-dim", "-1"}), Set{"/minecraft/the_nether/region"});
+    EXPECT_EQ(run({"-dim", "minecraft:the_nether"}), Set{"/minecraft/the_nether/region"});
+    EXPECT_EQ(run({"-dim", "mod:deep/dark"}), Set{"/mod/deep/dark/region"});
+    const RunResult bad = run_program(LODECAST_EXE, {w, "lodecast:ruby_ore", "-dim", "mod:.."});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "Processing...\nmod:.. is neither a dimension's number nor its name - "
+                       "nothing changed\n");
 }
 
 } // namespace
