@@ -1,6 +1,6 @@
 // Generated worlds in the region format: <dir>/region/r.<rx>.<rz>.mcr files
-// of zlib-compressed chunk documents (or .mca files of sectioned chunks),
-// and <dir>/level.dat.
+// of compressed chunk documents (or .mca files of sectioned chunks), and
+// <dir>/level.dat; and region files rewritten in another compression.
 #ifndef LODECAST_MKWORLD_REGION_WORLD_H
 #define LODECAST_MKWORLD_REGION_WORLD_H
 
