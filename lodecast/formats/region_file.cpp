@@ -195,6 +195,9 @@ open_result reader::open(int fd) {
     };
     std::array<span, slot_count> spans;
     int n_spans = 0;
+    // Sectors the file holds, the last one perhaps cut short: servers leave
+    // it unpadded, and a record may end in it (read_record checks its length).
+    const uint64_t held = (size_ + sector_bytes - 1) / sector_bytes;
     for (int slot = 0; slot < slot_count; ++slot) {
         const uint32_t loc = get_be32(header + 4 * slot);
         locations_[slot] = loc;
@@ -206,7 +209,7 @@ open_result reader::open(int fd) {
         } else if (offset < header_bytes / sector_bytes) {
             states_[slot] = status::in_header;
             continue;
-        } else if (end * sector_bytes > size_) {
+        } else if (end > held) {
             states_[slot] = status::past_end;
         } else {
             states_[slot] = status::ok;
@@ -335,6 +338,9 @@ status reader::read_record(int slot, record &out) const {
     const uint32_t length = get_be32(head);
     if (length == 0 || uint64_t{length} + 4 > room) {
         return status::bad_length;
+    }
+    if (start + 4 + length > size_) {
+        return status::past_end;
     }
     out.compression = head[4] & static_cast<uint8_t>(~external_bit);
     out.external = (head[4] & external_bit) != 0;

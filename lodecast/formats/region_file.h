@@ -74,7 +74,7 @@ enum class status {
     absent,              // location 0: no chunk
     ok,                  // the record is usable
     in_header,           // offset below 2: the record would be the header
-    past_end,            // some of its sectors are beyond the file's end
+    past_end,            // it runs beyond the file's end (its last sector may be cut)
     overlaps,            // shares a sector with another record
     bad_length,          // length 0, or longer than the record's sectors
     unknown_compression, // compression byte not one of 1 to 4

@@ -222,6 +222,7 @@ TEST(RegionReader, DamagedFilesAreClassifiedSlotBySlot) {
         {"inside the header", 4 * a, {0, 0, 1, 1}, 0, {{a, status::in_header}}},
         {"past the end", 4 * a, {0, 0, 60, 1}, 0, {{a, status::past_end}}},
         {"cut short", 0, {}, 59 * 4096 + 100, {{last, status::past_end}}},
+        {"last sector unpadded", 59 * 4096, {0, 0, 0, 96}, 59 * 4096 + 100, {}},
         {"overlapping", 4 * a, {0, 0, 10, 2}, 0, {{a, status::overlaps}, {b, status::overlaps}}},
         {"length 0", 10 * 4096, {0, 0, 0, 0}, 0, {{a, status::bad_length}}},
         {"length beyond", 10 * 4096, {0, 0, 0x0f, 0xfd}, 0, {{a, status::bad_length}}},
