@@ -1,6 +1,7 @@
 // Veins per second for Coal's defaults carved into a stone chunk.
 #include "lodecast/ores/random.h"
 #include "lodecast/ores/vein.h"
+#include "lodecast/storage/flat_storage.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,10 +25,17 @@ void BM_CoalVein(benchmark::State &state) {
     opt.min_depth = 0;
     opt.max_depth = 128;
     opt.size = 16;
+    const flat_storage kind;
+    ore_plan coal;
+    coal.block.id = 16;
+    coal.opt = opt;
+    const std::unique_ptr<prepared_ore> prepared = kind.prepare(coal);
+    const std::unique_ptr<block_grid> grid = flat_grid(&arr, &dat);
+    grid->begin(*prepared);
     ore_srand(12345);
     int round = 0;
     for (auto _ : state) {
-        gen_ore(&arr, &dat, 16, &opt);
+        gen_ore(*grid, &opt);
         if (++round == opt.rounds) {
             round = 0;
             std::memcpy(blocks.data(), stone.data(), stone.size());

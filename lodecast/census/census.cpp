@@ -14,11 +14,6 @@
 const int default_ore_ids[6] = {ore_list[0].block_id, ore_list[1].block_id, ore_list[2].block_id,
                                 ore_list[3].block_id, ore_list[4].block_id, ore_list[5].block_id};
 
-std::string ore_name(int id) {
-    const ore_record *known = find_ore(id);
-    return known != nullptr ? known->name : std::to_string(id);
-}
-
 int parse_ore(const char *arg) {
     for (const ore_record &k : ore_list) {
         if (strcasecmp(arg, k.name) == 0) {

@@ -41,9 +41,6 @@ struct census {
 // The ids counted when the user names none: the six ores the tool knows.
 extern const int default_ore_ids[6];
 
-// "Coal" for 16 and the other known ores, else the id in decimal.
-std::string ore_name(int id);
-
 // Read an ore given on the command line: a decimal id 0..255 or a known
 // ore's name in any case. The id, or -1 when arg is neither.
 int parse_ore(const char *arg);

@@ -12,8 +12,9 @@
 #include <cstdint>
 
 // How a chunk document holds its blocks: one flat "Blocks" array of
-// 16 x 128 x 16 ids, or "Sections" of 16 x 16 x 16 (section_blocks.h).
-enum class chunk_shape { flat, sectioned };
+// 16 x 128 x 16 ids, "Sections" of 16 x 16 x 16 (section_blocks.h), or
+// sections of palettes (paletted_chunk.h).
+enum class chunk_shape { flat, sectioned, paletted };
 
 // Far above any real chunk (about 82 KB decompressed, a few thousand tags;
 // a region record is at most 1 MiB compressed), low enough that a chunk

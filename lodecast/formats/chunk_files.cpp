@@ -127,6 +127,7 @@ class chunk_file_unit : public world_unit {
     bool owner_changed() const override { return report_.owner_changed != 0; }
 
     bool groupable() const override { return true; }
+    bool rewrites_unchanged() const override { return true; }
     chunk_status stage() override {
         if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
             staged_ = nullptr;

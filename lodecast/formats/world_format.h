@@ -24,6 +24,9 @@ enum class chunk_status {
     invalid,      // not a chunk the update can handle
     write_failed, // the new content did not replace the old
     too_large,    // the updated chunk no longer fits its container
+    // Left alone by the run's own rules, not failures:
+    unfinished, // the game has not finished generating the chunk
+    unchanged,  // its veins changed no block (kept as it is where the unit can)
 };
 
 struct chunk_meta {
@@ -93,6 +96,9 @@ class world_unit {
     // In chunk order, on one thread: chunk i's new bytes (empty: keep the
     // old content). Called for every chunk the run selected, before commit.
     virtual chunk_status accept(size_t i, nbt::buffer &&bytes) = 0;
+    // Whether a chunk whose veins changed nothing is written back all the
+    // same (a chunk file is; a record of a region is carried over as it is).
+    virtual bool rewrites_unchanged() const { return false; }
     // Whether anything accepted changes the unit.
     virtual bool changed() const = 0;
     // Replace the unit on disk with what was accepted; on failure it keeps

@@ -2,6 +2,9 @@
 
 #include "lodecast/formats/chunk_files.h"
 #include "lodecast/formats/region_world.h"
+#include "lodecast/storage/flat_storage.h"
+#include "lodecast/storage/paletted_storage.h"
+#include "lodecast/storage/sectioned_storage.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -54,6 +57,9 @@ world_kind identify_world(const std::string &world, const std::string &dimension
             return world_kind::region;
         }
         if (version == sectioned_version) {
+            if (data_version > newest_known_data_version) {
+                return world_kind::too_new;
+            }
             return data_version > last_numeric_data_version ? world_kind::paletted
                                                             : world_kind::sectioned;
         }
@@ -66,9 +72,24 @@ world_kind identify_world(const std::string &world, const std::string &dimension
                : world_kind::chunk_files;
 }
 
+std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world) {
+    switch (kind) {
+    case world_kind::chunk_files:
+    case world_kind::region:
+        return std::make_unique<flat_storage>();
+    case world_kind::sectioned:
+        return std::make_unique<sectioned_storage>(world);
+    case world_kind::paletted:
+        return std::make_unique<paletted_storage>();
+    case world_kind::too_new:
+        break;
+    }
+    return nullptr;
+}
+
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted) {
-    if (kind == world_kind::paletted) {
+    if (kind == world_kind::too_new) {
         errno = ENOTSUP;
         return nullptr;
     }
@@ -82,6 +103,8 @@ std::unique_ptr<world_format> open_world_format(world_kind kind, const std::stri
     auto f = std::make_unique<region_world_format>(
         dimension_folder + "/region", rel,
         kind == world_kind::region ? region::extension::mcr : region::extension::mca,
-        kind == world_kind::region ? chunk_shape::flat : chunk_shape::sectioned);
+        kind == world_kind::region      ? chunk_shape::flat
+        : kind == world_kind::sectioned ? chunk_shape::sectioned
+                                        : chunk_shape::paletted);
     return f->open() ? std::move(f) : nullptr;
 }

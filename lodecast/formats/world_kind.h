@@ -3,6 +3,7 @@
 #define LODECAST_WORLD_KIND_H
 
 #include "lodecast/formats/world_format.h"
+#include "lodecast/storage/storage_kind.h"
 
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@ enum class world_kind {
     region,      // region/r.<x>.<z>.mcr
     sectioned,   // region/r.<x>.<z>.mca, chunks in sections
     paletted,    // sectioned, but blocks stored by name in palettes
+    too_new,     // saved by a game newer than lodecast knows
 };
 
 // The last DataVersion whose sections store block ids; later worlds store
@@ -25,9 +27,13 @@ constexpr int32_t last_numeric_data_version = 1343;
 // region world and anything else a world of chunk files.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
 
+// How the chunks of a world of kind hold their blocks; null for a kind
+// lodecast cannot update.
+std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world);
+
 // The format walking the chunks of dimension_folder in a world of kind;
 // null after printing nothing when the folder cannot be opened (errno set)
-// or the world is paletted (errno ENOTSUP).
+// or the world is too new (errno ENOTSUP).
 // sorted: chunk files in name order instead of listing order.
 std::unique_ptr<world_format> open_world_format(world_kind kind, const std::string &world,
                                                 const std::string &dimension_folder, bool sorted);

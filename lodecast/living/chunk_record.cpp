@@ -56,7 +56,7 @@ bool sync_folder(const std::string &dir) {
 
 } // namespace
 
-std::string record_settings(int16_t ore_id, const options *opt) {
+std::string record_settings(const std::string &ore, const options *opt) {
     std::string rule;
     const std::pair<uint32_t, const char *> rules[] = {
         {OPT_OVER_ORES, "ores"}, {OPT_OVER_BLOCKS, "blocks"}, {OPT_OVER_ALL, "all"}};
@@ -69,7 +69,7 @@ std::string record_settings(int16_t ore_id, const options *opt) {
         }
     }
     std::ostringstream s;
-    s << "ore=" << ore_id << " rounds=" << opt->rounds << " min=" << opt->min_depth
+    s << "ore=" << ore << " rounds=" << opt->rounds << " min=" << opt->min_depth
       << " max=" << opt->max_depth << " size=" << opt->size
       << " data=" << ((opt->set & OPT_DATA) ? std::to_string(opt->data) : "-")
       << " replace=" << (rule.empty() ? "stone" : rule);

@@ -68,7 +68,8 @@ class chunk_record {
 };
 
 // The settings of a run as the record writes them.
-std::string record_settings(int16_t ore_id, const options *opt);
+// ore: the ore as the record names it (its id, or its block name).
+std::string record_settings(const std::string &ore, const options *opt);
 // "main" or "DIM<n>".
 std::string record_dimension(const options *opt);
 // What names the world: its level.dat's name and seed, else its real path.

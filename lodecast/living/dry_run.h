@@ -1,5 +1,6 @@
-// What a dry run would add: the blocks its veins placed in memory, by height
-// and by chunk, reported in the census's table and, on request, as a map.
+// What a dry run would add: the blocks each ore's veins placed in memory,
+// by height and by chunk, reported in the census's table and, on request,
+// as a map.
 #ifndef LODECAST_DRY_RUN_H
 #define LODECAST_DRY_RUN_H
 
@@ -8,12 +9,13 @@
 #include "lodecast/ores/vein.h"
 
 #include <string>
+#include <vector>
 
 class dry_run {
   public:
-    explicit dry_run(int16_t ore_id);
-    // A chunk carved in memory, and what it received.
-    void add(const chunk_meta &m, const placement_count &placed);
+    explicit dry_run(const std::vector<ore_plan> &ores);
+    // A chunk carved in memory, and what each ore placed in it.
+    void add(const chunk_meta &m, const std::vector<placement_count> &placed);
     // A chunk that could not be processed.
     void failed(const chunk_meta &m, const std::string &describe);
     // The table, for the messages.
@@ -22,6 +24,7 @@ class dry_run {
 
   private:
     census c_;
+    std::vector<size_t> tally_of_; // by ore: its row (an ore given twice has one)
 };
 
 #endif

@@ -8,14 +8,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-living_world::living_world(std::string world, int16_t ore_id, const options *opt)
+living_world::living_world(std::string world, const std::vector<ore_plan> &ores, const options *opt)
     : world_(std::move(world)), opt_(opt) {
-    if (opt->set & OPT_RECORD) {
-        record_ = std::make_unique<chunk_record>(world_, record_dimension(opt),
-                                                 record_settings(ore_id, opt));
+    if ((opt->set & OPT_RECORD) && !ores.empty()) {
+        const ore_block &b = ores.front().block;
+        record_ = std::make_unique<chunk_record>(
+            world_, record_dimension(opt),
+            record_settings(b.name.empty() ? std::to_string(b.id) : b.name, &ores.front().opt));
     }
     if (opt->set & OPT_DRY_RUN) {
-        dry_ = std::make_unique<dry_run>(ore_id);
+        dry_ = std::make_unique<dry_run>(ores);
     } else {
         lock_ = std::make_unique<session_lock>(world_);
         if (opt->set & OPT_BACKUP) {
@@ -87,15 +89,19 @@ bool living_world::recorded(const world_unit &unit, size_t i) {
     return false;
 }
 
-void living_world::processed(const world_unit &unit, size_t i, const placement_count &placed) {
+void living_world::processed(const world_unit &unit, size_t i,
+                             const std::vector<placement_count> &placed) {
     if (dry_) {
         placed_[{&unit, i}] = placed;
     }
 }
 
 void living_world::retired(const world_unit &unit, size_t i, chunk_status status) {
-    if (!dry_) {
-        return;
+    if (!dry_ || status == chunk_status::unfinished) {
+        return; // an unfinished chunk is neither counted nor a failure
+    }
+    if (status == chunk_status::unchanged) {
+        status = chunk_status::ok;
     }
     // A chunk counts once it is through: encoding may still refuse it.
     const auto it = placed_.find({&unit, i});

@@ -19,7 +19,8 @@
 
 class living_world {
   public:
-    living_world(std::string world, int16_t ore_id, const options *opt);
+    // ores: the run's; the record keeps the first (a recorded run has one).
+    living_world(std::string world, const std::vector<ore_plan> &ores, const options *opt);
 
     // Checks the options, reads the record and takes the lock (a dry run
     // takes nothing). false after saying why; the world is unchanged.
@@ -29,7 +30,8 @@ class living_world {
 
     // On the walk's thread, in walk order.
     bool recorded(const world_unit &unit, size_t i); // counted: skipped
-    void processed(const world_unit &unit, size_t i, const placement_count &placed);
+    // What each ore of the run placed in chunk i.
+    void processed(const world_unit &unit, size_t i, const std::vector<placement_count> &placed);
     void retired(const world_unit &unit, size_t i, chunk_status status);
     // The unit's commit ended with status; true when a message was printed
     // here, so that the generic one is not.
@@ -53,7 +55,7 @@ class living_world {
     std::unique_ptr<dry_run> dry_;
     uint64_t skipped_ = 0;
     // A dry run's chunks between processing and retiring.
-    std::map<std::pair<const world_unit *, size_t>, placement_count> placed_;
+    std::map<std::pair<const world_unit *, size_t>, std::vector<placement_count>> placed_;
     bool lock_changed_ = false; // under m_
 
     // What the commit hook did for units still in flight, by unit.

@@ -15,3 +15,8 @@ const ore_record *find_ore(int block_id) {
     }
     return nullptr;
 }
+
+std::string ore_name(int id) {
+    const ore_record *known = find_ore(id);
+    return known != nullptr ? known->name : std::to_string(id);
+}

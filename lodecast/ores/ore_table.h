@@ -5,6 +5,7 @@
 #define LODECAST_ORE_TABLE_H
 
 #include <cstdint>
+#include <string>
 
 struct ore_record {
     const char *name;
@@ -21,5 +22,8 @@ extern const ore_record ore_list[6];
 
 // The row of ore_list for block id, or null.
 const ore_record *find_ore(int block_id);
+
+// "Coal" for 16 and the other known ores, else the id in decimal.
+std::string ore_name(int id);
 
 #endif

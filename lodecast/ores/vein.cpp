@@ -24,13 +24,13 @@ float draw_scale() {
     return static_cast<float>(static_cast<double>(ore_rand() % 3000) / 4000.0 + 0.25);
 }
 
-// floor() of a double, as a block coordinate clamped into 0..top.
-int32_t block_coord(double v, int32_t top) {
+// floor() of a double, as a block coordinate clamped into bottom..top.
+int32_t block_coord(double v, int32_t bottom, int32_t top) {
     const double f = std::floor(v);
     // Far outside the chunk either way: clamp before converting, which would
     // otherwise be undefined. In range this is the plain truncation.
-    if (f < 0.0) {
-        return 0;
+    if (f < bottom) {
+        return bottom;
     }
     if (f > top) {
         return top;
@@ -40,19 +40,12 @@ int32_t block_coord(double v, int32_t top) {
 
 } // namespace
 
-void gen_ore(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options *opt,
-             placement_count *placed) {
-    flat_grid grid(arr, dat);
-    gen_ore(grid, ore_id, opt, placed);
-}
-
-void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *placed) {
+void gen_ore(block_grid &grid, const options *opt, placement_count *placed) {
     // The vein works on 16-bit copies; the command line and the ore table
     // always give values that fit.
     const auto ore_min = static_cast<int16_t>(opt->min_depth);
     const auto ore_max = static_cast<int16_t>(opt->max_depth);
     const auto ore_size = static_cast<int16_t>(opt->size);
-    const auto id = static_cast<int16_t>(ore_id);
     const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
 
     // Each float is stored as float after a double-precision expression; the
@@ -95,11 +88,18 @@ void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *
         return; // no steps; the advances would be 0/0 or meaningless
     }
     const double fuzz = 0.25;
+    const int32_t bottom = grid.bottom();
     const int32_t top = grid.top();
     const auto place = [&](int32_t x, int32_t y, int32_t z) {
-        if (grid.place(x, y, z, id, opt) && placed != nullptr) {
+        if (!grid.place(x, y, z)) {
+            return;
+        }
+        if (trace) {
+            out_printf("Added block at %d,%d,%d\n", x, y, z);
+        }
+        if (placed != nullptr) {
             ++placed->total;
-            ++placed->per_y[static_cast<size_t>(y)];
+            ++placed->per_y[static_cast<size_t>(y - placed->bottom)];
         }
     };
     const float x_step = static_cast<float>(static_cast<double>(x_len) / sample_size);
@@ -111,12 +111,12 @@ void gen_ore(block_grid &grid, int ore_id, const options *opt, placement_count *
         const double dx = i * static_cast<double>(x_step) + xpos;
         const double dy = i * static_cast<double>(y_step) + ypos;
         const double dz = i * static_cast<double>(z_step) + zpos;
-        const int32_t tx = block_coord(dx, 15);
-        const int32_t ty = block_coord(dy, top);
-        const int32_t tz = block_coord(dz, 15);
-        const int32_t txp = block_coord(dx + fuzz, 15);
-        const int32_t typ = block_coord(dy + fuzz, top);
-        const int32_t tzp = block_coord(dz + fuzz, 15);
+        const int32_t tx = block_coord(dx, 0, 15);
+        const int32_t ty = block_coord(dy, bottom, top);
+        const int32_t tz = block_coord(dz, 0, 15);
+        const int32_t txp = block_coord(dx + fuzz, 0, 15);
+        const int32_t typ = block_coord(dy + fuzz, bottom, top);
+        const int32_t tzp = block_coord(dz + fuzz, 0, 15);
 
         place(tx, ty, tz);
         place(txp, ty, tz);

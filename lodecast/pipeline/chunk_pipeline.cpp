@@ -420,6 +420,9 @@ void chunk_pipeline::process(job *j) {
     if (status == chunk_status::ok) {
         output_capture capture(target);
         status = handler_.process(j->doc.get(), *j->unit->unit, j->index);
+        if (status == chunk_status::unchanged && j->unit->unit->rewrites_unchanged()) {
+            status = chunk_status::ok;
+        }
     }
     j->status = status;
     if (status == chunk_status::ok) {

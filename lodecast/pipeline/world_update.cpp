@@ -3,12 +3,14 @@
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/living/living_world.h"
+#include "lodecast/ores/vein.h"
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
-#include "lodecast/storage/chunk_update.h"
+#include "lodecast/storage/paletted_storage.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
 #include <optional>
 #include <unistd.h>
@@ -36,10 +38,13 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 // The run's messages and veins for each chunk.
 class update_handler : public chunk_handler {
   public:
-    update_handler(int16_t ore_id, const options *opt, const std::vector<ore_pass> &also,
-                   living_world &living, progress_line *progress, bool sectioned)
-        : ore_id_(ore_id), opt_(opt), also_(also), living_(living), progress_(progress),
-          sectioned_(sectioned) {}
+    update_handler(const storage_kind &storage, const std::vector<ore_plan> &ores,
+                   const options *opt, living_world &living, progress_line *progress)
+        : storage_(storage), ores_(ores), opt_(opt), living_(living), progress_(progress) {
+        for (const ore_plan &ore : ores) {
+            prepared_.push_back(storage.prepare(ore));
+        }
+    }
 
     bool select(const world_unit &unit, size_t i) override {
         return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
@@ -51,17 +56,33 @@ class update_handler : public chunk_handler {
         }
     }
     chunk_status process(nbt_file *doc, const world_unit &unit, size_t i) override {
-        placement_count placed;
-        chunk_status status = carve(doc, ore_id_, opt_, &placed);
-        // Further ores in the same chunk, each after the one before it.
-        for (size_t k = 0; k < also_.size() && status == chunk_status::ok; ++k) {
-            status = carve(doc, also_[k].ore_id, &also_[k].opt, &placed);
+        std::vector<placement_count> placed(ores_.size());
+        std::unique_ptr<block_grid> grid;
+        chunk_status status = storage_.bind(doc, grid);
+        if (status == chunk_status::ok && !grid->finished() && !(opt_->set & OPT_UNFINISHED)) {
+            return chunk_status::unfinished; // the game's own generation comes first
+        }
+        // Each ore in turn, each after the one before it.
+        uint64_t total = 0;
+        for (size_t k = 0; k < ores_.size() && status == chunk_status::ok; ++k) {
+            placed[k].bottom = grid->bottom();
+            status = carve(*grid, k, placed[k]);
+            total += placed[k].total;
+        }
+        if (status == chunk_status::ok) {
+            status = grid->finish();
         }
         living_.processed(unit, i, placed);
-        return status;
+        return status == chunk_status::ok && total == 0 ? chunk_status::unchanged : status;
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
         living_.retired(unit, i, status);
+        if (status == chunk_status::unfinished) {
+            ++unfinished_;
+            status = chunk_status::ok; // left alone by rule, not a failure
+        } else if (status == chunk_status::unchanged) {
+            status = chunk_status::ok;
+        }
         failed(unit, i, status);
         ++done_;
         show_progress(status);
@@ -81,10 +102,26 @@ class update_handler : public chunk_handler {
     }
 
   private:
-    chunk_status carve(nbt_file *doc, int16_t ore_id, const options *opt,
-                       placement_count *placed) const {
-        return sectioned_ ? process_sectioned_chunk(doc, ore_id, opt, placed)
-                          : process_chunk(doc, ore_id, opt, placed);
+    chunk_status carve(block_grid &grid, size_t k, placement_count &placed) const {
+        if (!grid.begin(*prepared_[k])) {
+            return chunk_status::invalid;
+        }
+        const ore_plan &ore = ores_[k];
+        const options *opt = &ore.opt;
+        const bool trace = (opt->set & OPT_VERY_VERBOSE) != 0;
+        if (trace) {
+            out_printf("Generating %s (rounds %d, min %d, max %d, size %d)\n",
+                       ore.block.name.empty() ? std::to_string(ore.block.id).c_str()
+                                              : shown(ore.block.name).c_str(),
+                       opt->rounds, opt->min_depth, opt->max_depth, opt->size);
+        }
+        for (int32_t r = 0; r < opt->rounds; ++r) {
+            if (trace) {
+                out_printf("Generating round %d...\n", r);
+            }
+            gen_ore(grid, opt, &placed);
+        }
+        return chunk_status::ok;
     }
     bool verbose() const { return (opt_->set & OPT_VERBOSE) != 0; }
     // The status line comes back after the chunk's messages.
@@ -104,15 +141,18 @@ class update_handler : public chunk_handler {
         }
     }
 
-    int16_t ore_id_;
+    const storage_kind &storage_;
+    const std::vector<ore_plan> &ores_;
+    std::vector<std::unique_ptr<prepared_ore>> prepared_;
     const options *opt_;
-    const std::vector<ore_pass> &also_;
     living_world &living_;
     bool owner_said_ = false;
     progress_line *progress_;
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
-    bool sectioned_;
+
+  public:
+    uint64_t unfinished_ = 0; // chunks the game has not finished generating
 };
 
 } // namespace
@@ -131,8 +171,9 @@ nbt_durability run_durability() {
     return d;
 }
 
-int update_world(const char *path, int16_t ore_id, const options *opt,
-                 const nbt_durability &durability, const std::vector<ore_pass> &also) {
+int update_world(const char *path, const options &run, const std::vector<ore_plan> &ores,
+                 const nbt_durability &durability) {
+    const options *opt = &run;
     out_printf("Processing...\n");
     const std::string folder =
         dimension_folder(path, (opt->set & OPT_DIMENSION) != 0 ? opt->dimension : nullptr);
@@ -142,11 +183,14 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         return 1;
     }
     const world_kind kind = identify_world(path, folder);
-    if (kind == world_kind::paletted) {
-        out_printf("%s stores blocks in palettes, which lodecast cannot update - nothing changed\n",
-                   shown(path).c_str());
+    const std::unique_ptr<storage_kind> storage = make_storage_kind(kind, path);
+    if (!storage || ores.empty()) {
+        out_printf("%s was saved by a newer game than lodecast knows (DataVersion above %d) - "
+                   "nothing changed\n",
+                   shown(path).c_str(), static_cast<int>(newest_known_data_version));
         return 1;
     }
+    storage->take_options(run);
     std::unique_ptr<world_format> format = open_world_format(kind, path, folder, false);
     if (!format) {
         const std::string where = kind == world_kind::chunk_files ? folder : folder + "/region";
@@ -154,7 +198,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
         out_printf("Could not open directory %s - %s\n", shown(where).c_str(), std::strerror(err));
         return 1;
     }
-    living_world living(path, ore_id, opt);
+    living_world living(path, ores, opt);
     if (!living.start(durability)) {
         return 1;
     }
@@ -169,8 +213,7 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
             progress->clear();
         }
     });
-    update_handler handler(ore_id, opt, also, living, progress ? &*progress : nullptr,
-                           kind == world_kind::sectioned);
+    update_handler handler(*storage, ores, opt, living, progress ? &*progress : nullptr);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;
@@ -181,6 +224,10 @@ int update_world(const char *path, int16_t ore_id, const options *opt,
     chunk_pipeline pipeline(handler, config);
     const bool walked = pipeline.run(*format); // a stopped walk printed why
     pipeline.finish();
+    if (handler.unfinished_ > 0) {
+        out_printf("Skipped %" PRIu64 " chunks the game has not finished generating\n",
+                   handler.unfinished_);
+    }
     if (!living.finish() || !walked) {
         return 1;
     }

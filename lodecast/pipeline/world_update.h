@@ -3,7 +3,7 @@
 #define LODECAST_WORLD_UPDATE_H
 
 #include "lodecast/run/options.h"
-#include "lodecast/run/ore_plan.h"
+#include "lodecast/storage/storage_kind.h"
 #include "nbt/nbt_io.h"
 
 #include <cstdint>
@@ -15,14 +15,12 @@
 // short leaves a partly updated world whatever was synced).
 nbt_durability run_durability();
 
-// Walk the world at path and give every chunk that passes the filters
-// opt->rounds veins of ore_id. 0 when the whole world was walked (chunks
-// that could not be updated are reported and skipped), 1 when the walk
-// stopped on a folder it could not open or an entry it could not examine.
-// also: more ores, carved into each chunk after ore_id's veins, in order,
-// each with its own generation options (the run's other options are opt's).
-int update_world(const char *path, int16_t ore_id, const options *opt,
-                 const nbt_durability &durability = run_durability(),
-                 const std::vector<ore_pass> &also = {});
+// Walk the world at path and give every chunk that passes the run's
+// filters (opt) the veins of every ore of ores, in order. 0 when the whole
+// world was walked (chunks that could not be updated are reported and
+// skipped), 1 when the walk stopped on a folder it could not open or an
+// entry it could not examine, or the world could not be updated at all.
+int update_world(const char *path, const options &opt, const std::vector<ore_plan> &ores,
+                 const nbt_durability &durability = run_durability());
 
 #endif

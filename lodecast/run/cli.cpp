@@ -94,6 +94,9 @@ constexpr option_entry option_table[] = {
     {"-backup", OPT_BACKUP, 1, [](char **v, options *o) { o->backup_dir = v[0]; }},
     {"-n", OPT_DRY_RUN, 0, read_none},
     {"-map", OPT_MAP, 1, [](char **v, options *o) { o->map_path = v[0]; }},
+    {"-unfinished", OPT_UNFINISHED, 0, read_none},
+    {"-base", OPT_BASE, 1, [](char **v, options *o) { o->base_names = v[0]; }},
+    {"-deep", OPT_DEEP, 1, [](char **v, options *o) { o->deep_name = v[0]; }},
 };
 
 } // namespace
@@ -108,7 +111,8 @@ const char lodecast_help[] =
     "Usage: lodecast <world dir> <ore_id> [options]\n"
     "Adds ore veins to every chunk of a world: chunk files (<dir>/<a>/<b>/c.<x>.<z>.dat)\n"
     "or region files (<dir>/region/r.<x>.<z>.mcr), or sectioned region files (.mca)\n"
-    "where the ore may also be a block name of the world's registry (mod:name).\n"
+    "where the ore may also be a block name of the world's registry (mod:name), and the\n"
+    "paletted worlds of 1.13 on, where it is a block-state name (minecraft:diamond_ore).\n"
     "Ore IDs: 16 Coal, 15 Iron, 14 Gold, 73 Redstone, 56 Diamond, 21 Lapis\n"
     "Several ores in one pass: a list (16,15,Gold) or @<profile> (one ore and its options\n"
     "a line; see share/lodecast/profiles/default-generation) instead of <ore_id>\n"
@@ -128,6 +132,10 @@ const char lodecast_help[] =
     "  -backup <dir>     keep every replaced file under <dir> (lodecast-restore puts it back)\n"
     "  -n                dry run: write nothing, report what the run would add\n"
     "  -map <file.svg>   with -n: draw a map of what the run would add per chunk\n"
+    "  -unfinished       also chunks the game has not finished generating (it adds its\n"
+    "                    own ores there later; left alone by default)\n"
+    "  -base <names>     paletted worlds: more blocks (a,b) the ore replaces as natural rock\n"
+    "  -deep <name>      paletted worlds: the deepslate variant of a mod's ore\n"
     "  --help, --version this text, the version\n"
     "Run without arguments for the full usage text; see lodecast(1).\n";
 

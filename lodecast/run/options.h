@@ -33,6 +33,12 @@ enum : uint32_t {
     OPT_BACKUP = 0x100000,
     OPT_DRY_RUN = 0x200000,
     OPT_MAP = 0x400000,
+    // Chunks the game has not finished generating are updated too.
+    OPT_UNFINISHED = 0x800000,
+    // Paletted worlds: more natural rock (-base) and a mod ore's deepslate
+    // variant (-deep).
+    OPT_BASE = 0x1000000,
+    OPT_DEEP = 0x2000000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -60,6 +66,9 @@ struct options {
     // -backup's folder and -map's file (argv's own strings; null: missing).
     const char *backup_dir;
     const char *map_path;
+    // -base's comma-separated block names and -deep's block name.
+    const char *base_names;
+    const char *deep_name;
 };
 
 // Fill rounds, min_depth, max_depth and size from the row of ore_list whose

@@ -6,47 +6,18 @@
 #include "lodecast/pipeline/world_update.h"
 #include "lodecast/run/cli.h"
 #include "lodecast/run/options.h"
-#include "lodecast/run/ore_argument.h"
 #include "lodecast/run/ore_plan.h"
 #include "lodecast/storage/block.h"
-#include "lodecast/storage/section_blocks.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-
-namespace {
-
-// Several ores in one pass: a list of ores or a profile as the ore argument.
-int run_ore_plan(int argc, char **argv, options opt, bool sectioned) {
-    parse_options(argc, argv, &opt, sectioned ? sectioned_height : chunk_height);
-    if (opt.set & OPT_SEED) {
-        ore_srand(opt.seed);
-    }
-    std::vector<ore_pass> passes;
-    std::string error;
-    if (!read_ore_plan(argv[2], opt, passes, error, sectioned)) {
-        out_printf("%s\n", shown(error).c_str());
-        return 1;
-    }
-    if ((opt.set & OPT_RECORD) && passes.size() > 1) {
-        // The record says which ore a chunk has; a chunk with some of a
-        // run's ores but not others would have to be split up.
-        out_printf("-record takes one ore per run - nothing changed\n");
-        return 1;
-    }
-    const std::vector<ore_pass> also(passes.begin() + 1, passes.end());
-    return update_world(argv[1], passes[0].ore_id, &passes[0].opt, run_durability(), also);
-}
-
-} // namespace
 
 int run_lodecast(int argc, char **argv) {
     // The whole record is cleared, not only set: the walk reads only fields
     // whose bit is set, but cleared fields keep every read well defined.
     options opt{};
     opt.set = 0;
-    int32_t ore_id = -1;
 
     // Seeded on every run before the arguments are looked at, so a usage
     // error still consumes the same start-up steps.
@@ -59,21 +30,29 @@ int run_lodecast(int argc, char **argv) {
         print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "lodecast");
         return 1;
     }
-    // Only a level.dat makes a world sectioned, so the dimension does not
-    // matter here; a paletted world is refused by the walk, whatever the ore.
-    const world_kind kind = identify_world(argv[1], argv[1]);
-    if (is_ore_plan(argv[2])) {
-        return run_ore_plan(argc, argv, opt, kind == world_kind::sectioned);
+    // Only a level.dat tells the storage kind, so the dimension does not
+    // matter here; a world lodecast cannot update is refused by the walk,
+    // whatever the ore.
+    const std::unique_ptr<storage_kind> storage =
+        make_storage_kind(identify_world(argv[1], argv[1]), argv[1]);
+    parse_options(argc, argv, &opt, storage ? storage->height_modulus() : chunk_height);
+    std::vector<ore_plan> ores;
+    if (storage) {
+        storage->take_options(opt);
+        std::string error;
+        if (!read_ore_plan(argv[2], opt, *storage, ores, error)) {
+            out_printf("%s\n", shown(error).c_str());
+            return 1;
+        }
     }
-    if (kind != world_kind::paletted && !read_ore_argument(argv[1], argv[2], kind, &ore_id)) {
+    if ((opt.set & OPT_RECORD) && ores.size() > 1) {
+        // The record says which ore a chunk has; a chunk with some of a
+        // run's ores but not others would have to be split up.
+        out_printf("-record takes one ore per run - nothing changed\n");
         return 1;
     }
-
-    const bool sectioned = kind == world_kind::sectioned;
-    parse_options(argc, argv, &opt, sectioned ? sectioned_height : chunk_height);
     if (opt.set & OPT_SEED) {
         ore_srand(opt.seed); // -seed: a reproducible run
     }
-    apply_ore_defaults(ore_id, &opt);
-    return update_world(argv[1], static_cast<int16_t>(ore_id), &opt);
+    return update_world(argv[1], opt, ores);
 }

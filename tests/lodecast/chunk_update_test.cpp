@@ -1,6 +1,8 @@
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/ores/random.h"
+#include "lodecast/ores/vein.h"
 #include "lodecast/storage/chunk_update.h"
+#include "lodecast/storage/flat_storage.h"
 #include "support/chunk_bytes.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
@@ -23,22 +25,32 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-struct UpdateResult {
-    int status;
-    std::string err;
+// A world of chunk files holding one chunk, at path.
+struct OneChunkWorld {
+    TempDir dir;
+    std::string path = dir.file("w/0/0/c.0.0.dat");
+    OneChunkWorld() { std::filesystem::create_directories(dir.file("w/0/0")); }
 };
 
-UpdateResult update(const std::string &path, int16_t ore_id, const options &opt) {
-    CaptureStderr();
-    int rc = update_chunk(path.c_str(), ore_id, &opt);
-    return {rc, GetCapturedStderr()};
-}
+struct UpdateResult {
+    int status;      // the run's
+    std::string err; // its messages between "Processing..." and its last line
+};
 
-options coal_options(uint32_t extra_bits = 0) {
-    options opt{};
-    opt.set = extra_bits;
-    apply_ore_defaults(16, &opt);
-    return opt;
+// lodecast run over the world with args (the ore first).
+UpdateResult update(const OneChunkWorld &w, std::vector<std::string> args) {
+    args.insert(args.begin(), w.dir.file("w"));
+    const RunResult r = run_program(LODECAST_EXE, args);
+    std::string err = r.err;
+    const std::string head = "Processing...\n";
+    const std::string tail = "World updated\n";
+    EXPECT_EQ(err.rfind(head, 0), 0u) << err;
+    EXPECT_EQ(err.size() >= tail.size() &&
+                  err.compare(err.size() - tail.size(), tail.size(), tail) == 0,
+              true)
+        << err;
+    err = err.substr(head.size(), err.size() - std::min(err.size(), head.size() + tail.size()));
+    return {r.status, err};
 }
 
 Bytes all_stone() {
@@ -133,61 +145,43 @@ TEST(ValidChunk, ChecksLevelAndBlocksOnly) {
 }
 
 TEST(UpdateChunk, InvalidChunkIsReportedAndKeepsItsBytes) {
-    TempDir dir;
+    OneChunkWorld w;
     for (const ShapeCase &c : shape_cases()) {
         if (c.expected == 0) {
             continue;
         }
-        const std::string path = dir.file("c.0.0.dat");
-        write_gzip_file(path, c.doc);
-        const Bytes before = read_file(path);
-        UpdateResult r = update(path, 16, coal_options(OPT_VERY_VERBOSE));
-        EXPECT_EQ(r.status, 1) << c.what;
-        EXPECT_EQ(r.err, "File \"" + path + "\" is not a valid chunk\n") << c.what;
-        EXPECT_EQ(read_file(path), before) << c.what;
+        write_gzip_file(w.path, c.doc);
+        const Bytes before = read_file(w.path);
+        UpdateResult r = update(w, {"16"});
+        EXPECT_EQ(r.err, "File \"" + w.path + "\" is not a valid chunk\n") << c.what;
+        EXPECT_EQ(read_file(w.path), before) << c.what;
     }
 }
 
-TEST(UpdateChunk, UnreadableFileIsReported) {
-    TempDir dir;
-    UpdateResult r = update(dir.file("missing.dat"), 16, coal_options());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "nbt_parse(): Failed - RAM?\n");
-
-    // A directory cannot be read as a chunk either.
-    r = update(dir.path().string(), 16, coal_options());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("nbt_", 0), 0u) << r.err;
-}
-
 TEST(UpdateChunk, NoRoundsRewritesTheSameTree) {
-    TempDir dir;
-    const std::string path = dir.file("c.1.2.dat");
-    const Bytes doc = make_chunk_document(1, 2);
-    write_file(path, doc); // uncompressed: the rewrite compresses it
-    options opt{};         // ore 1 has no defaults: rounds 0
-    apply_ore_defaults(1, &opt);
-    ASSERT_EQ(opt.rounds, 0);
-    UpdateResult r = update(path, 1, opt);
+    OneChunkWorld w;
+    const Bytes doc = make_chunk_document(0, 0);
+    write_file(w.path, doc);           // uncompressed: the rewrite compresses it
+    UpdateResult r = update(w, {"1"}); // ore 1 has no defaults: rounds 0
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    const Bytes after = read_file(path);
+    const Bytes after = read_file(w.path);
     ASSERT_GE(after.size(), 2u);
     EXPECT_EQ(after[0], 0x1f);
     EXPECT_EQ(after[1], 0x8b);
-    EXPECT_EQ(gunzip_file(path), doc);
+    EXPECT_EQ(gunzip_file(w.path), doc);
 }
 
 TEST(UpdateChunk, VeryVerboseTraceHasHeaderAndNumberedRounds) {
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
-    write_gzip_file(path, make_chunk_document(0, 0));
-    ore_srand(42);
-    UpdateResult r = update(path, 16, coal_options(OPT_VERBOSE | OPT_VERY_VERBOSE));
+    OneChunkWorld w;
+    write_gzip_file(w.path, make_chunk_document(0, 0));
+    UpdateResult r = update(w, {"16", "-vv", "-seed", "42"});
     ASSERT_EQ(r.status, 0);
     const std::vector<std::string> lines = lines_of(r.err);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "Generating 16 (rounds 20, min 0, max 128, size 16)");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Updating chunk 0/0/c.0.0.dat...");
+    EXPECT_EQ(lines[1], "Generating 16 (rounds 20, min 0, max 128, size 16)");
     int next_round = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
         if (lines[i].rfind("Generating round ", 0) == 0) {
@@ -202,16 +196,14 @@ TEST(UpdateChunk, VeryVerboseTraceHasHeaderAndNumberedRounds) {
 }
 
 TEST(UpdateChunk, NegativeRoundsGiveNoRoundAndStillRewrite) {
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
+    OneChunkWorld w;
     const Bytes doc = make_chunk_document(0, 0);
-    write_gzip_file(path, doc);
-    options opt = coal_options(OPT_ROUNDS | OPT_VERY_VERBOSE);
-    opt.rounds = -3;
-    UpdateResult r = update(path, 16, opt);
+    write_gzip_file(w.path, doc);
+    UpdateResult r = update(w, {"16", "-r", "-3", "-vv"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "Generating 16 (rounds -3, min 0, max 128, size 16)\n");
-    EXPECT_EQ(gunzip_file(path), doc);
+    EXPECT_EQ(r.err, "Updating chunk 0/0/c.0.0.dat...\n"
+                     "Generating 16 (rounds -3, min 0, max 128, size 16)\n");
+    EXPECT_EQ(gunzip_file(w.path), doc);
 }
 
 // Offset of the content of the byte array "Blocks" in a decompressed
@@ -223,17 +215,11 @@ size_t blocks_offset(const Bytes &doc) {
 }
 
 TEST(UpdateChunk, ChangedBlocksAreExactlyTheReportedOnes) {
-    TempDir dir;
-    const std::string path = dir.file("c.-1.5.dat");
-    const Bytes before = make_chunk_document(-1, 5);
+    OneChunkWorld w;
+    const std::string &path = w.path;
+    const Bytes before = make_chunk_document(0, 0);
     write_gzip_file(path, before);
-    ore_srand(7);
-    UpdateResult r = update(path, 15, [] {
-        options opt{};
-        opt.set = OPT_VERY_VERBOSE | OPT_OVER_ORES;
-        apply_ore_defaults(15, &opt); // iron: 20 veins of size 8
-        return opt;
-    }());
+    UpdateResult r = update(w, {"15", "-vv", "-oo", "-seed", "7"}); // iron: 20 veins of size 8
     ASSERT_EQ(r.status, 0);
 
     std::set<size_t> reported;
@@ -281,28 +267,24 @@ std::vector<DataCase> unusable_data_cases() {
 }
 
 TEST(UpdateChunk, UnusableDataWithDataValuesIsAnInvalidChunk) {
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
-    options opt = coal_options(OPT_DATA);
-    opt.data = 5;
+    OneChunkWorld w;
+    const std::string &path = w.path;
     for (const DataCase &c : unusable_data_cases()) {
         write_gzip_file(path, stone_chunk(c.data_part));
         const Bytes before = read_file(path);
-        UpdateResult r = update(path, 16, opt);
-        EXPECT_EQ(r.status, 1) << c.what;
+        UpdateResult r = update(w, {"16", "-d", "5"});
         EXPECT_EQ(r.err, "File \"" + path + "\" is not a valid chunk\n") << c.what;
         EXPECT_EQ(read_file(path), before) << c.what;
     }
 }
 
 TEST(UpdateChunk, UnusableDataWithoutDataValuesIsUpdated) {
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
+    OneChunkWorld w;
+    const std::string &path = w.path;
     for (const DataCase &c : unusable_data_cases()) {
         const Bytes doc = stone_chunk(c.data_part);
         write_gzip_file(path, doc);
-        ore_srand(3);
-        UpdateResult r = update(path, 16, coal_options());
+        UpdateResult r = update(w, {"16", "-seed", "3"});
         EXPECT_EQ(r.status, 0) << c.what;
         EXPECT_EQ(r.err, "") << c.what;
         const Bytes after = gunzip_file(path);
@@ -317,13 +299,10 @@ TEST(UpdateChunk, UnusableDataWithoutDataValuesIsUpdated) {
 }
 
 TEST(UpdateChunk, DataValuesGoIntoAFullDataArray) {
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
+    OneChunkWorld w;
+    const std::string &path = w.path;
     write_gzip_file(path, stone_chunk(NbtBytes().byte_array("Data", Bytes(16384, 0)).bytes()));
-    options opt = coal_options(OPT_DATA);
-    opt.data = 9;
-    ore_srand(11);
-    UpdateResult r = update(path, 16, opt);
+    UpdateResult r = update(w, {"16", "-d", "9", "-seed", "11"});
     ASSERT_EQ(r.status, 0);
     int status = 0;
     NbtDoc doc = parse_nbt_file(path, &status);
@@ -353,13 +332,12 @@ TEST(UpdateChunk, UnassignedTagTypeAnywhereLeavesTheFileAlone) {
         {"type 13 in a compound inside a list",
          NbtBytes().head(9, "Entities2").u8(10).i32(1).head(13, "y").end().bytes()},
     };
-    TempDir dir;
-    const std::string path = dir.file("c.0.0.dat");
+    OneChunkWorld w;
+    const std::string &path = w.path;
     for (const auto &[what, extra] : cases) {
         write_gzip_file(path, make_chunk_document(0, 0, extra));
         const Bytes before = read_file(path);
-        UpdateResult r = update(path, 16, coal_options());
-        EXPECT_EQ(r.status, 1) << what;
+        UpdateResult r = update(w, {"16"});
         // The reader may refuse such a file itself; either way the chunk is
         // reported and left as it was.
         EXPECT_TRUE(r.err == "File \"" + path + "\" is not a valid chunk\n" ||
@@ -392,10 +370,19 @@ TEST(ChunkStages, SeveralOresInOnePassAreEachOreInTurnFromOneSequence) {
     nbt::document expected = nbt::make_document();
     ASSERT_EQ(nbt_parse(expected.get(), path.c_str()), NBT_OK);
     ore_srand(5);
+    const flat_storage kind;
+    nbt_tag *level = nbt_find_tag_by_name("Level", expected->root);
     for (const int ore : {21, 16}) {
-        options opt{};
-        apply_ore_defaults(ore, &opt);
-        ASSERT_EQ(process_chunk(expected.get(), static_cast<int16_t>(ore), &opt), chunk_status::ok);
+        ore_plan plan;
+        plan.block.id = ore;
+        apply_ore_defaults(ore, &plan.opt);
+        const std::unique_ptr<prepared_ore> prepared = kind.prepare(plan);
+        const std::unique_ptr<block_grid> grid =
+            flat_grid(nbt_cast_byte_array(nbt_find_tag_by_name("Blocks", level)), nullptr);
+        ASSERT_TRUE(grid->begin(*prepared));
+        for (int r = 0; r < plan.opt.rounds; ++r) {
+            gen_ore(*grid, &plan.opt);
+        }
     }
     const RunResult r = run_program(LODECAST_EXE, {dir.file("w"), "21,16", "-seed", "5", "-v"});
     EXPECT_EQ(r.err, "Processing...\nUpdating chunk 0/0/c.0.0.dat...\nWorld updated\n");

@@ -1,13 +1,18 @@
 // The program as a whole: usage, ore id, option handling as seen in its
 // output, and runs on generated worlds.
 #include "lodecast/formats/region_file.h"
+#include "lodecast/formats/world_kind.h"
+#include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/version.h"
 #include "nbt/nbt.hpp"
 #include "support/child_run.h"
 #include "support/nbt_tree_equal.h"
+#include "support/region_chunks.h"
 #include "support/temp_dir.h"
 #include "support/world_check.h"
 #include "world_builder.h"
+
+#include "lodecast/storage/block.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +243,41 @@ TEST(Program, RealChunksGetVeinsAndStayComplete) {
     }
 }
 
+// A chest, a furnace and a sign hold block entities: no rule replaces them,
+// or their entries would be left behind in a chunk that lost the block.
+TEST(Program, BlocksWithABlockEntityAreNeverReplaced) {
+    TempDir dir;
+    const std::string name = "c.-o.2.dat";
+    fs::create_directories(dir.path() / "1" / "2");
+    fs::copy_file(std::string(LODECAST_TEST_DATA) + "/chunks/" + name,
+                  dir.path() / "1" / "2" / name);
+    const std::string path = dir.file("1/2/" + name);
+    int status = 0;
+    NbtDoc old = parse_nbt_file(path, &status);
+    ASSERT_EQ(run_tool({dir.path().string(), "16", "-oa", "-r", "3000", "-s", "60", "-mn", "4",
+                        "-mx", "14", "-seed", "1"})
+                  .status,
+              0);
+    NbtDoc now = parse_nbt_file(path, &status);
+    const auto blocks = [](const NbtDoc &d) {
+        return nbt_cast_byte_array(
+            nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", d->root)));
+    };
+    nbt_list *entities = nbt_cast_list(
+        nbt_find_tag_by_name("TileEntities", nbt_find_tag_by_name("Level", now->root)));
+    ASSERT_EQ(entities->length, 3);
+    for (int32_t i = 0; i < entities->length; ++i) {
+        nbt_tag entry{TAG_COMPOUND, nullptr, entities->content[i]};
+        const auto at = [&](const char *c) {
+            return *nbt_cast_int(nbt_find_tag_by_name(c, &entry));
+        };
+        const int32_t index = block_at(at("x") & 15, at("y"), at("z") & 15).index;
+        EXPECT_EQ(blocks(now)->content[index], blocks(old)->content[index]) << i;
+        EXPECT_NE(blocks(now)->content[index], 16) << i;
+    }
+    EXPECT_GT(std::count(blocks(now)->content, blocks(now)->content + 32768, 16), 2000);
+}
+
 #ifdef LODECAST_MKWORLD_EXE
 
 TEST(MakeWorld, IsDeterministicAndLaidOutByCoordinates) {
@@ -290,6 +330,69 @@ TEST(MakeWorld, CountSeesTheVeinsTheToolAdds) {
     RunResult after = run_program(LODECAST_MKWORLD_EXE, {"--count", world, "21"});
     EXPECT_EQ(after.out, std::to_string(added) + "\n");
     EXPECT_GT(added, 0u);
+}
+
+// 6 x 6 chunks: the outer ring at noise, the next at features, 2 x 2
+// finished; chunk 0,0 holds the chest.
+TEST(MakeWorld, PalettedWorldsOfBothEras) {
+    struct row {
+        const char *flag;
+        int32_t version;
+        int bottom, top;
+        const char *full;
+        bool deepslate;
+    };
+    const row rows[] = {{"--paletted", 3218, -64, 319, "minecraft:full", true},
+                        {"--paletted=1.16", 2586, 0, 255, "full", false}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.flag);
+        TempDir dir;
+        ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {r.flag, dir.file("a"), "6"}).status, 0);
+        ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {r.flag, dir.file("b"), "6"}).status, 0);
+        EXPECT_TRUE(snapshot_files(dir.file("a")) == snapshot_files(dir.file("b")));
+        EXPECT_EQ(identify_world(dir.file("a"), dir.file("a")), world_kind::paletted);
+        std::map<std::string, int> statuses;
+        for (int32_t x = -3; x < 3; ++x) {
+            for (int32_t z = -3; z < 3; ++z) {
+                const std::string file = dir.file(
+                    "a/region/" + region::file_name(region::region_of(x), region::region_of(z),
+                                                    region::extension::mca));
+                nbt::document doc = read_region_chunk(file, region::slot_of(x, z));
+                ASSERT_NE(doc, nullptr);
+                paletted_chunk c;
+                ASSERT_EQ(c.bind(doc->root), paletted_result::ok);
+                EXPECT_EQ(c.data_version(), r.version);
+                EXPECT_EQ(c.bottom(), r.bottom);
+                EXPECT_EQ(c.top(), r.top);
+                EXPECT_EQ(c.entry_at(5, r.bottom, 5).name, "minecraft:bedrock");
+                EXPECT_EQ(c.entry_at(5, r.top, 5).name, "minecraft:air");
+                statuses[std::string(c.status())] += c.finished() ? 100 : 1;
+                // The chest, block and entity, stands on the ground.
+                int chest = 0;
+                for (int y = 40; y < 128; ++y) {
+                    if (c.entry_at(8, y, 8).name == "minecraft:chest") {
+                        chest = y;
+                        EXPECT_TRUE(c.has_block_entity(8, y, 8));
+                        EXPECT_NE(c.entry_at(8, y - 1, 8).name, "minecraft:air");
+                    }
+                }
+                EXPECT_EQ(chest != 0, x == 0 && z == 0);
+            }
+        }
+        const std::string prefix = std::string(r.flag) == "--paletted" ? "minecraft:" : "";
+        EXPECT_EQ(statuses, (std::map<std::string, int>{
+                                {prefix + "noise", 20}, {prefix + "features", 12}, {r.full, 400}}));
+        const auto count = [&](const char *name) {
+            const RunResult c = run_program(LODECAST_MKWORLD_EXE, {"--count", dir.file("a"), name});
+            EXPECT_EQ(c.status, 0) << c.err;
+            return std::stoll(c.out);
+        };
+        EXPECT_EQ(count("minecraft:chest"), 1);
+        EXPECT_GT(count("minecraft:coal_ore"), 0);
+        EXPECT_GT(count("minecraft:granite"), 0);
+        EXPECT_EQ(count("minecraft:deepslate") > 0, r.deepslate);
+        EXPECT_EQ(count("minecraft:deepslate_diamond_ore") > 0, r.deepslate);
+    }
 }
 
 TEST(MakeWorld, WritesOnlyIntoAMissingOrEmptyFolderUnlessForced) {

@@ -81,7 +81,10 @@ InProcessRun run_in_process(const fs::path &world, int threads, bool refuse = fa
     options opt{};
     opt.set = OPT_VERBOSE | OPT_SEED;
     opt.threads = threads;
-    apply_ore_defaults(16, &opt);
+    std::vector<ore_plan> coal(1);
+    coal[0].block.id = 16;
+    coal[0].opt = opt;
+    apply_ore_defaults(16, &coal[0].opt);
     ore_srand(99);
     TempDir out;
     InProcessRun r;
@@ -91,7 +94,7 @@ InProcessRun run_in_process(const fs::path &world, int threads, bool refuse = fa
     d.context = &r;
     {
         StderrToFile redirect(out.file("err"));
-        r.status = update_world(world.c_str(), 16, &opt, d);
+        r.status = update_world(world.c_str(), opt, coal, d);
     }
     const Bytes err = read_file(out.file("err"));
     r.err.assign(err.begin(), err.end());

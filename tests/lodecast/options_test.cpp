@@ -1,6 +1,8 @@
 // Ore defaults applied over what the command line gave.
 #include "lodecast/run/options.h"
 #include "lodecast/run/ore_plan.h"
+#include "lodecast/storage/flat_storage.h"
+#include "lodecast/storage/sectioned_storage.h"
 #include "support/temp_dir.h"
 
 #include <fstream>
@@ -117,27 +119,35 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
     options base{};
     base.set = OPT_VERBOSE | OPT_ROUNDS;
     base.rounds = 2; // -r 2 on the command line
+    const flat_storage flat;
+    const sectioned_storage sectioned(std::string(LODECAST_TEST_DATA) + "/worlds/anvil");
     struct Case {
         std::string arg;
+        const storage_kind &kind;
         std::vector<std::pair<int, four>> want; // empty: refused
         std::string error;
     } cases[] = {
-        {"16,Gold", {{16, {2, 0, 128, 16}}, {14, {2, 0, 32, 8}}}, ""},
-        {"@" + dir.file("p"), {{3, {20, 0, 127, 32}}, {21, {2, 0, 32, 6}}}, ""},
-        {"16,mithril", {}, "not an ore id or name: mithril"},
-        {"@" + dir.file("bad"), {}, dir.file("bad") + " line 2: only -r -mn -mx"},
-        {"@" + dir.file("none"), {}, "cannot read the profile " + dir.file("none")},
+        {"16,Gold", flat, {{16, {2, 0, 128, 16}}, {14, {2, 0, 32, 8}}}, ""},
+        {"@" + dir.file("p"), flat, {{3, {20, 0, 127, 32}}, {21, {2, 0, 32, 6}}}, ""},
+        // An ore is read the same way alone, in a list and in a profile.
+        {"Diamond", flat, {{56, {2, 0, 16, 7}}}, ""},
+        {"iceandfire:silver_ore,16", sectioned, {{1064, {2, 0, 0, 0}}, {16, {2, 0, 128, 16}}}, ""},
+        {"16,mithril", flat, {}, "not an ore id or name: mithril"},
+        {"mithril", flat, {}, "Ore ID has to be a number"},
+        {"16,iceandfire:silvr_ore", sectioned, {}, "Unknown block name \"iceandfire:silvr_ore\""},
+        {"@" + dir.file("bad"), flat, {}, dir.file("bad") + " line 2: only -r -mn -mx"},
+        {"@" + dir.file("none"), flat, {}, "cannot read the profile " + dir.file("none")},
     };
     for (const Case &c : cases) {
-        std::vector<ore_pass> passes;
+        std::vector<ore_plan> plan;
         std::string error;
-        EXPECT_EQ(read_ore_plan(c.arg, base, passes, error), c.want.size() > 0) << c.arg;
+        EXPECT_EQ(read_ore_plan(c.arg, base, c.kind, plan, error), c.want.size() > 0) << c.arg;
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        ASSERT_EQ(passes.size(), c.want.empty() ? passes.size() : c.want.size()) << c.arg;
+        ASSERT_EQ(plan.size(), c.want.empty() ? plan.size() : c.want.size()) << c.arg;
         for (size_t i = 0; i < c.want.size(); ++i) {
-            EXPECT_EQ(passes[i].ore_id, c.want[i].first) << c.arg;
-            EXPECT_EQ(fields(passes[i].opt), c.want[i].second) << c.arg << " ore " << i;
-            EXPECT_TRUE(passes[i].opt.set & OPT_VERBOSE); // the run's options stay
+            EXPECT_EQ(plan[i].block.id, c.want[i].first) << c.arg;
+            EXPECT_EQ(fields(plan[i].opt), c.want[i].second) << c.arg << " ore " << i;
+            EXPECT_TRUE(plan[i].opt.set & OPT_VERBOSE); // the run's options stay
         }
     }
 }

@@ -3,11 +3,14 @@
 #define TESTS_LODECAST_ORE_FIXTURES_H
 
 #include "lodecast/ores/random.h"
+#include "lodecast/ores/vein.h"
+#include "lodecast/storage/flat_storage.h"
 #include "nbt/nbt.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -32,6 +35,36 @@ class test_chunk {
     nbt_byte_array arr;
     nbt_byte_array dat;
 };
+
+// A flat chunk's arrays as a run carves into them: the flat storage kind's
+// grid, begun with ore_id prepared from opt. Null when the chunk cannot
+// take the ore (-d without a whole data array).
+inline std::unique_ptr<block_grid> begun_flat_grid(nbt_byte_array *arr, nbt_byte_array *dat,
+                                                   int ore_id, const options &opt) {
+    static const flat_storage kind;
+    ore_plan ore;
+    ore.block.id = ore_id;
+    ore.opt = opt;
+    static std::unique_ptr<prepared_ore> prepared; // lives as long as the grid uses it
+    prepared = kind.prepare(ore);
+    std::unique_ptr<block_grid> grid = flat_grid(arr, dat);
+    return grid->begin(*prepared) ? std::move(grid) : nullptr;
+}
+
+// One block placed as a run places it; true when it became ore.
+inline bool place_flat(nbt_byte_array *arr, nbt_byte_array *dat, int x, int y, int z, int ore_id,
+                       const options &opt) {
+    std::unique_ptr<block_grid> grid = begun_flat_grid(arr, dat, ore_id, opt);
+    return grid != nullptr && grid->place(x, y, z);
+}
+
+// One vein of ore_id carved into a flat chunk's arrays.
+inline void carve_flat(nbt_byte_array *arr, nbt_byte_array *dat, int ore_id, const options &opt,
+                       placement_count *placed = nullptr) {
+    std::unique_ptr<block_grid> grid = begun_flat_grid(arr, dat, ore_id, opt);
+    ASSERT_NE(grid, nullptr);
+    gen_ore(*grid, &opt, placed);
+}
 
 // Feeds the given draws to the generator while alive and counts how many
 // were taken. Asking for more than were scripted fails the test.

@@ -38,6 +38,8 @@ struct Slot {
     std::vector<unsigned char> raw; // the record's sectors as stored
     Bytes document;                 // decompressed, when it reads
     long lapis = -1;                // Lapis blocks, when it reads
+    uint32_t timestamp = 0;
+    bool populated = true; // TerrainPopulated is not 0
 };
 
 // Every slot that names a record in the region file at path.
@@ -57,6 +59,7 @@ std::map<int, Slot> read_region(const std::string &path) {
         Slot &slot = slots[s];
         slot.loc = r.location_of(s);
         r.read_raw(s, slot.raw);
+        slot.timestamp = r.timestamp(s);
         region::record rec;
         slot.state = r.read_record(s, rec);
         slot.compression = rec.compression;
@@ -76,6 +79,9 @@ std::map<int, Slot> read_region(const std::string &path) {
         nbt_tag *blocks = nbt_find_tag_by_name("Blocks", nbt_find_tag_by_name("Level", doc->root));
         const nbt_byte_array *a = blocks == nullptr ? nullptr : nbt_cast_byte_array(blocks);
         slot.lapis = a == nullptr ? -1 : std::count(a->content, a->content + a->length, kLapis);
+        nbt_tag *pop =
+            nbt_find_tag_by_name("TerrainPopulated", nbt_find_tag_by_name("Level", doc->root));
+        slot.populated = pop == nullptr || *nbt_cast_byte(pop) != 0;
     }
     close(fd);
     return slots;
@@ -117,13 +123,25 @@ TEST(RegionWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
     const auto &[first, after] = runs[0];
     ASSERT_EQ(after.size(), before.size());
     long added = 0;
+    int kept = 0;
     for (const auto &[slot, s] : after) {
         EXPECT_EQ(s.state, region::status::ok) << slot;
         EXPECT_GE(s.lapis, before.at(slot).lapis) << slot;
         added += s.lapis - before.at(slot).lapis;
+        // A chunk the game has not finished, or whose veins changed
+        // nothing, keeps its record and its time.
+        if (!s.populated || s.lapis == before.at(slot).lapis) {
+            EXPECT_EQ(!s.populated, s.lapis == before.at(slot).lapis) << slot;
+            EXPECT_TRUE(s.raw == before.at(slot).raw) << slot;
+            EXPECT_EQ(s.timestamp, before.at(slot).timestamp) << slot;
+            ++kept;
+        }
     }
     EXPECT_GT(added, 0);
-    EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 60) << first.err;
+    EXPECT_EQ(kept, 2);
+    EXPECT_NE(first.err.find("Skipped 2 chunks the game has not finished generating\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 61) << first.err;
     EXPECT_NE(first.err.find("Updating chunk region/r.-1.0.mcr (-2, 2)...\n"), std::string::npos);
     for (size_t i = 1; i < runs.size(); ++i) {
         EXPECT_EQ(runs[i].first.err.substr(first.err.find('\n')),
@@ -181,7 +199,7 @@ TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     EXPECT_NE(r.err.find(w + "/region/r.0.0.mcr: too short to be a region file - left alone\n"),
               std::string::npos);
     EXPECT_TRUE(read_file(w + "/region/r.0.0.mcr") == Bytes(100, 7));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 7) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 8) << r.err; // and the unfinished
     // No larger than the old file and a sector more for each record rewritten.
     EXPECT_LE(fs::file_size(w + "/region/r.-1.0.mcr"), damaged.size() + 4096 * now.size());
 }
@@ -238,7 +256,8 @@ TEST(RegionWorld, RecordsKeepTheirCompressionAndLargeOnesStayExternal) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Processing...\n" + file +
                          ": records of a compression lodecast does not know (127) - kept as "
-                         "they are\nWorld updated\n");
+                         "they are\nSkipped 2 chunks the game has not finished generating\n"
+                         "World updated\n");
     const std::map<int, Slot> now = read_region(file);
     ASSERT_EQ(now.size(), old.size());
     long added = 0;
@@ -317,8 +336,17 @@ TEST(SectionedWorld, AnUpdateChangesNothingButThePlacedBlocks) {
         SCOPED_TRACE(over_blocks ? "-ob" : "default");
         TempDir dir;
         const std::string w = anvil_world(dir, "w", "r.-2.7.mca");
-        std::vector<std::string> args = {
-            w, "iceandfire:silver_ore", "-r", "30", "-s", "12", "-mx", "200", "-seed", "5"};
+        std::vector<std::string> args = {w,
+                                         "iceandfire:silver_ore",
+                                         "-r",
+                                         "30",
+                                         "-s",
+                                         "12",
+                                         "-mx",
+                                         "200",
+                                         "-seed",
+                                         "5",
+                                         "-unfinished"};
         if (over_blocks) {
             args.push_back("-ob");
         }
@@ -486,7 +514,9 @@ TEST(Dimensions, TheNewLayoutIsWalkedAndEntitiesAndPoiAreLeftAlone) {
         fs::copy(w + "/region", dims / d / "poi");
     }
     fs::remove_all(w + "/region");
-    // Which of the folders a run rewrote.
+    // Which of the folders a run rewrote; each run has a seed of its own, so
+    // that a dimension updated twice changes twice.
+    int seed = 0;
     const auto run = [&](std::vector<std::string> dim) {
         std::map<std::string, Bytes> before;
         for (const auto &e : fs::recursive_directory_iterator(dims)) {
@@ -494,7 +524,9 @@ TEST(Dimensions, TheNewLayoutIsWalkedAndEntitiesAndPoiAreLeftAlone) {
                 before[e.path().string()] = read_file(e.path().string());
             }
         }
-        std::vector<std::string> args = {w, "lodecast:ruby_ore", "-r", "6", "-oa", "-seed", "3"};
+        std::vector<std::string> args = {
+            w,       "lodecast:ruby_ore",   "-r", "6", "-s", "9", "-mx", "150", "-oa",
+            "-seed", std::to_string(++seed)};
         args.insert(args.end(), dim.begin(), dim.end());
         const RunResult r = run_program(LODECAST_EXE, args);
         EXPECT_EQ(r.status, 0) << r.err;

@@ -42,7 +42,7 @@ std::vector<coords> added_blocks(const std::string &err) {
 std::string run_vein(test_chunk &chunk, int ore_id, const options &opt, std::vector<int> draws) {
     scripted_draws script(std::move(draws));
     testing::internal::CaptureStderr();
-    gen_ore(&chunk.arr, &chunk.dat, ore_id, &opt);
+    carve_flat(&chunk.arr, &chunk.dat, ore_id, opt);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(script.used(), 6u);
     return err;
@@ -152,7 +152,7 @@ TEST(GenOre, SixDrawsWhateverTheSize) {
             test_chunk chunk(1);
             const options opt = vein_options(size, 0, max_depth, 0);
             scripted_draws script({111, 2222, 2999, 15000, 7, 32767, 9, 9});
-            gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+            carve_flat(&chunk.arr, &chunk.dat, 16, opt);
             EXPECT_EQ(script.used(), 6u);
         }
     }
@@ -168,8 +168,8 @@ TEST(GenOre, SeededSequenceAdvancesBySixPerVein) {
         test_chunk chunk(1);
         const options opt = vein_options(size, 0, 128, 0);
         ore_srand(42);
-        gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
-        gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+        carve_flat(&chunk.arr, &chunk.dat, 16, opt);
+        carve_flat(&chunk.arr, &chunk.dat, 16, opt);
         EXPECT_EQ(ore_rand(), fresh[12]) << "size " << size;
     }
 }
@@ -312,7 +312,7 @@ TEST(GenOre, SameSeedSameChunk) {
         const options opt = vein_options(16, 0, 128, 0);
         ore_srand(seed);
         for (int round = 0; round < 20; ++round) {
-            gen_ore(&chunk.arr, &chunk.dat, 16, &opt);
+            carve_flat(&chunk.arr, &chunk.dat, 16, opt);
         }
     };
     test_chunk a(1), b(1), c(1);

@@ -1,17 +1,19 @@
-// lodecast-mkworld [--force] [--region|--sectioned] [--compression lz4|zlib|none]
-//                  [--external <x>,<z>]... <dir> [chunks per side]
+// lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]]
+//                  [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>
+//                  [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
 //     --region as region files and a level.dat, with --sectioned as a
-//     sectioned world (.mca) with a mod loader's block registry; region
-//     records in the compression given, chunks named by --external in
-//     external files.
+//     sectioned world (.mca) with a mod loader's block registry, with
+//     --paletted as a paletted world of 1.18 (or 1.16); region records in
+//     the compression given, chunks named by --external in external files.
 // lodecast-mkworld [--compression lz4|zlib|none] [--external <x>,<z>]...
 //                  --restyle <region file>...
 //     Rewrites the records of region files in that compression (and those
 //     chunks external), whatever chunks they hold.
-// lodecast-mkworld --count <dir> <block id>
-//     Prints how many blocks of that id the world's chunks hold.
+// lodecast-mkworld --count <dir> <block id or name>
+//     Prints how many blocks of that id (of that name in a paletted world)
+//     the world's chunks hold.
 #include "chunk_doc.h"
 #include "region_world.h"
 
@@ -19,8 +21,10 @@
 #include "lodecast/formats/chunk_name.h"
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/region_file.h"
+#include "lodecast/formats/region_world.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/run/std_fds.h"
+#include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
 
@@ -92,11 +96,39 @@ long long count_in_sections(const chunk_sections &sections, int id) {
     return n;
 }
 
-// Blocks of id in every chunk of the world at dir, of any format.
-int count_blocks(const fs::path &dir, int id) {
+// Blocks named name in a paletted chunk, or -1 when it cannot be read.
+long long count_in_palettes(nbt_tag *root, const std::string &name) {
+    paletted_chunk chunk;
+    if (chunk.bind(root) != paletted_result::ok) {
+        return -1;
+    }
+    long long n = 0;
+    for (int y = chunk.bottom(); y <= chunk.top(); ++y) {
+        for (int z = 0; z < section_side; ++z) {
+            for (int x = 0; x < section_side; ++x) {
+                n += chunk.entry_at(x, y, z).name == name ? 1 : 0;
+            }
+        }
+    }
+    return chunk.refused() ? -1 : n;
+}
+
+// The chunks of a paletted world's region folder, which the tool's own
+// walk does not open yet.
+std::unique_ptr<world_format> open_paletted(const fs::path &folder) {
+    auto f = std::make_unique<region_world_format>((folder / "region").string(), "region",
+                                                   region::extension::mca);
+    return f->open() ? std::move(f) : nullptr;
+}
+
+// Blocks of id (named name in a paletted world) in every chunk of the
+// world at dir, of any format.
+int count_blocks(const fs::path &dir, int id, const std::string &name) {
     const std::string overworld = dimension_folder(dir, nullptr);
     const world_kind kind = identify_world(dir, overworld);
-    std::unique_ptr<world_format> format = open_world_format(kind, dir, overworld, true);
+    std::unique_ptr<world_format> format = kind == world_kind::paletted
+                                               ? open_paletted(overworld)
+                                               : open_world_format(kind, dir, overworld, true);
     if (!format) {
         std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", dir.c_str(),
                      std::strerror(errno));
@@ -113,8 +145,12 @@ int count_blocks(const fs::path &dir, int id) {
             const bool loaded = unit->load(i, doc, io) == chunk_status::ok;
             const nbt_byte_array *blocks = loaded ? chunk_blocks(doc->root) : nullptr;
             chunk_sections sections;
-            if (loaded && kind == world_kind::sectioned &&
-                sections.bind(doc->root) == sections_shape::ok) {
+            long long named = 0;
+            if (loaded && kind == world_kind::paletted &&
+                (named = count_in_palettes(doc->root, name)) >= 0) {
+                total += named;
+            } else if (loaded && kind == world_kind::sectioned &&
+                       sections.bind(doc->root) == sections_shape::ok) {
                 total += count_in_sections(sections, id);
             } else if (blocks != nullptr) {
                 total += std::count(blocks->content, blocks->content + blocks->length, id);
@@ -133,21 +169,23 @@ int count_blocks(const fs::path &dir, int id) {
 }
 
 const char help_text[] =
-    "Usage: lodecast-mkworld [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
-    "                        [--external <x>,<z>]... <dir> [chunks per side, 1-1024, default 8]\n"
-    "       lodecast-mkworld --count <dir> <block id>\n"
+    "Usage: lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]]\n"
+    "                        [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>\n"
+    "                        [chunks per side, 1-1024, default 8]\n"
+    "       lodecast-mkworld --count <dir> <block id, or name in a paletted world>\n"
     "       lodecast-mkworld [--compression ...] [--external <x>,<z>]... --restyle <region>...\n"
     "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-    "(--force: into one that already holds files), or counts a block's id.\n"
+    "(--force: into one that already holds files), or counts a block.\n"
     "Region records are zlib-compressed unless --compression says otherwise;\n"
     "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n"
     "--restyle rewrites the records of existing region files that way.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region|--sectioned] [--compression lz4|zlib|none]\n"
-                 "       [--external <x>,<z>]... <dir> [chunks per side, 1-%d, default 8]\n"
-                 "       %s --count <dir> <block id>\n"
+                 "Usage: %s [--force] [--region|--sectioned|--paletted[=1.16]]\n"
+                 "       [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>\n"
+                 "       [chunks per side, 1-%d, default 8]\n"
+                 "       %s --count <dir> <block id, or name in a paletted world>\n"
                  "       %s [--compression ...] [--external <x>,<z>]... --restyle <region>...\n",
                  name, kMaxSide, name, name);
     return 2;
@@ -204,41 +242,48 @@ int main(int argc, char **argv) {
     }
     const char *name = argc > 0 ? argv[0] : "lodecast-mkworld";
     if (argc == 4 && std::string(argv[1]) == "--count") {
-        int id;
-        const int most =
-            identify_world(argv[2], argv[2]) == world_kind::sectioned ? max_sectioned_id : 255;
-        if (!parse_int(argv[3], 0, most, &id)) {
+        int id = 0;
+        const world_kind kind = identify_world(argv[2], argv[2]);
+        const int most = kind == world_kind::sectioned ? max_sectioned_id : 255;
+        if (kind != world_kind::paletted && !parse_int(argv[3], 0, most, &id)) {
             return usage(name);
         }
-        return count_blocks(argv[2], id);
+        return count_blocks(argv[2], id, argv[3]);
     }
     // The flags in any order.
     bool force = false;
     bool region_files = false;
-    bool sectioned = false;
     bool styled = false;
-    mkworld::record_style style;
+    mkworld::region_style style = mkworld::region_style::flat;
+    mkworld::record_style records;
     int first = 1;
     for (; first < argc; ++first) {
+        static const std::pair<const char *, mkworld::region_style> styles[] = {
+            {"--region", mkworld::region_style::flat},
+            {"--sectioned", mkworld::region_style::sectioned},
+            {"--paletted", mkworld::region_style::paletted_1_18},
+            {"--paletted=1.16", mkworld::region_style::paletted_1_16}};
         const std::string flag = argv[first];
         const char *value = first + 1 < argc ? argv[first + 1] : nullptr;
+        const auto *known = std::find_if(std::begin(styles), std::end(styles),
+                                         [&](const auto &s) { return flag == s.first; });
         if (flag == "--force" && !force) {
             force = true;
-        } else if ((flag == "--region" || flag == "--sectioned") && !region_files) {
+        } else if (known != std::end(styles) && !region_files) {
             region_files = true;
-            sectioned = flag == "--sectioned";
+            style = known->second;
         } else if (flag == "--compression" && value != nullptr &&
-                   parse_compression(value, &style.compression)) {
+                   parse_compression(value, &records.compression)) {
             styled = true;
             ++first;
         } else if (flag == "--external" && value != nullptr &&
-                   parse_chunk(value, &style.external.emplace_back())) {
+                   parse_chunk(value, &records.external.emplace_back())) {
             styled = true;
             ++first;
         } else if (flag == "--restyle" && !force && !region_files && first + 1 < argc) {
             int result = 0;
             for (int i = first + 1; i < argc; ++i) {
-                result |= mkworld::restyle_region(argv[i], style);
+                result |= mkworld::restyle_region(argv[i], records);
             }
             return result;
         } else if (flag.starts_with("--")) {
@@ -259,6 +304,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side, sectioned, style)
+    return region_files ? mkworld::make_region_world(argv[first], side, style, records)
                         : make_world(argv[first], side);
 }

@@ -5,6 +5,7 @@
 #include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
 #include "lodecast/formats/staged_sink.h"
+#include "modern_chunk.h"
 #include "nbt/nbt_io.h"
 #include "sectioned_chunk.h"
 #include "tags.h"
@@ -31,7 +32,28 @@ struct chunk_range {
     int32_t lo;
     int32_t hi; // inclusive
     bool holds(int32_t x, int32_t z) const { return x >= lo && x <= hi && z >= lo && z <= hi; }
+    // How far (in chunks) x, z lies inside the range's edge: 0 on the edge.
+    int32_t depth(int32_t x, int32_t z) const {
+        return std::min(std::min(x - lo, hi - x), std::min(z - lo, hi - z));
+    }
 };
+
+bool paletted(region_style style) {
+    return style == region_style::paletted_1_16 || style == region_style::paletted_1_18;
+}
+
+nbt::document make_region_chunk(int32_t x, int32_t z, chunk_range range, region_style style) {
+    if (!paletted(style)) {
+        return style == region_style::sectioned ? make_sectioned_chunk(x, z) : make_chunk(x, z);
+    }
+    generation g = generation::full;
+    if (range.hi - range.lo >= 4) {
+        const int32_t d = range.depth(x, z);
+        g = d == 0 ? generation::noise : d == 1 ? generation::features : generation::full;
+    }
+    return make_paletted_chunk(
+        x, z, style == region_style::paletted_1_18 ? paletted_era::v1_18 : paletted_era::v1_16, g);
+}
 
 // Chunk (x, z)'s record into its external file beside the region, and its
 // stub into the region.
@@ -83,7 +105,7 @@ bool restyle_record(const region::reader &in, int slot, region::chunk_pos c, con
 // Writes region (rx, rz) with every chunk of range inside it, slots in index
 // order; the file's size is added to *bytes. false after a message.
 bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range range, nbt_codec *codec,
-                  bool sectioned, const record_style &style, uint64_t *bytes) {
+                  region_style style, const record_style &records, uint64_t *bytes) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "lodecast-mkworld: cannot create %s: %s\n", file.c_str(),
@@ -100,13 +122,13 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
         if (!range.holds(c.x, c.z)) {
             continue;
         }
-        nbt::document doc = sectioned ? make_sectioned_chunk(c.x, c.z) : make_chunk(c.x, c.z);
-        const bool external = is_external(style, c.x, c.z);
+        nbt::document doc = make_region_chunk(c.x, c.z, range, style);
+        const bool external = is_external(records, c.x, c.z);
         record.clear();
-        ok = doc && encode_record(doc.get(), style.compression, record.get(), codec, scratch) &&
-             (external ? write_external(file.parent_path(), c.x, c.z, slot, style.compression,
+        ok = doc && encode_record(doc.get(), records.compression, record.get(), codec, scratch) &&
+             (external ? write_external(file.parent_path(), c.x, c.z, slot, records.compression,
                                         record, out)
-                       : out.add_record(slot, style.compression, record.data(), record.size(),
+                       : out.add_record(slot, records.compression, record.data(), record.size(),
                                         kTimestamp) == region::write_result::ok);
     }
     ok = ok && out.finish() == region::write_result::ok;
@@ -151,9 +173,19 @@ nbt::tag_ptr block_registry_tag() {
     return ok ? std::move(fml) : nullptr;
 }
 
+// The game's own name for its version: "Version" {Id, Name, Snapshot}.
+nbt::tag_ptr version_tag(int32_t data_version) {
+    nbt::tag_ptr v = compound("Version");
+    const bool ok =
+        v && add(v.get(), int_tag("Id", data_version)) &&
+        add(v.get(), string_tag("Name", data_version == data_version_1_18 ? "1.19.3" : "1.16.5")) &&
+        add(v.get(), byte_tag("Snapshot", 0));
+    return ok ? std::move(v) : nullptr;
+}
+
 // A plausible minimal level.dat; every value is fixed so that worlds are
 // reproducible.
-bool write_level_dat(const fs::path &file, uint64_t size_on_disk, bool sectioned) {
+bool write_level_dat(const fs::path &file, uint64_t size_on_disk, region_style style) {
     nbt::document doc = nbt::make_document();
     nbt::tag_ptr root = compound("");
     nbt::tag_ptr data = compound("Data");
@@ -161,16 +193,21 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk, bool sectioned
         return false;
     }
     nbt_tag *d = data.get();
+    const bool sectioned = style != region_style::flat;
+    const int32_t data_version = style == region_style::paletted_1_18   ? data_version_1_18
+                                 : style == region_style::paletted_1_16 ? data_version_1_16
+                                                                        : sectioned_data_version;
     const bool ok =
         add(root.get(), std::move(data)) &&
         add(d, int_tag("version", sectioned ? sectioned_world_version : region_world_version)) &&
-        (!sectioned || (add(d, int_tag("DataVersion", sectioned_data_version)) &&
-                        add(root.get(), block_registry_tag()))) &&
+        (!sectioned || add(d, int_tag("DataVersion", data_version))) &&
+        (style != region_style::sectioned || add(root.get(), block_registry_tag())) &&
         add(d, string_tag("LevelName", "lodecast demo")) && add(d, long_tag("RandomSeed", 0)) &&
         add(d, long_tag("LastPlayed", 0)) && add(d, int_tag("SpawnX", 0)) &&
         add(d, int_tag("SpawnY", 80)) && add(d, int_tag("SpawnZ", 0)) &&
         add(d, long_tag("Time", 0)) &&
-        add(d, long_tag("SizeOnDisk", static_cast<int64_t>(size_on_disk)));
+        add(d, long_tag("SizeOnDisk", static_cast<int64_t>(size_on_disk))) &&
+        (!paletted(style) || add(d, version_tag(data_version)));
     if (!ok) {
         return false;
     }
@@ -180,7 +217,8 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk, bool sectioned
 
 } // namespace
 
-int make_region_world(const fs::path &dir, int side, bool sectioned, const record_style &style) {
+int make_region_world(const fs::path &dir, int side, region_style style,
+                      const record_style &records) {
     const int32_t lo = -(side / 2);
     const chunk_range range{lo, lo + side - 1};
     const fs::path folder = dir / "region";
@@ -195,14 +233,15 @@ int make_region_world(const fs::path &dir, int side, bool sectioned, const recor
     for (int32_t rx = region::region_of(range.lo); rx <= region::region_of(range.hi); ++rx) {
         for (int32_t rz = region::region_of(range.lo); rz <= region::region_of(range.hi); ++rz) {
             const fs::path file =
-                folder / region::file_name(
-                             rx, rz, sectioned ? region::extension::mca : region::extension::mcr);
-            if (!write_region(file, rx, rz, range, codec.get(), sectioned, style, &bytes)) {
+                folder / region::file_name(rx, rz,
+                                           style == region_style::flat ? region::extension::mcr
+                                                                       : region::extension::mca);
+            if (!write_region(file, rx, rz, range, codec.get(), style, records, &bytes)) {
                 return 1;
             }
         }
     }
-    if (!write_level_dat(dir / "level.dat", bytes, sectioned)) {
+    if (!write_level_dat(dir / "level.dat", bytes, style)) {
         std::fprintf(stderr, "Cannot write %s\n", (dir / "level.dat").c_str());
         return 1;
     }

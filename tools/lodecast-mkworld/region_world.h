@@ -19,6 +19,10 @@ inline constexpr int region_world_version = 19132;
 inline constexpr int sectioned_world_version = 19133;
 inline constexpr int sectioned_data_version = 1343;
 
+// How a region world stores its chunks: flat (.mcr), sectioned, or
+// paletted in the layout of 1.16 or of 1.18 (modern_chunk.h).
+enum class region_style { flat, sectioned, paletted_1_16, paletted_1_18 };
+
 // How the records are written: their compression byte (region.h), and the
 // chunks written to external files (c.<x>.<z>.mcc) whatever their size.
 struct record_style {
@@ -26,11 +30,13 @@ struct record_style {
     std::vector<std::pair<int32_t, int32_t>> external;
 };
 
-// Writes the same side × side chunks as the per-chunk world (centred on
-// chunk 0,0) into region files, and a level.dat; sectioned: in the
-// sectioned format. 0, or 1 after a message on standard error.
-int make_region_world(const std::filesystem::path &dir, int side, bool sectioned = false,
-                      const record_style &style = {});
+// Writes side × side chunks centred on chunk 0,0 into region files, and a
+// level.dat: flat and sectioned the same terrain as the per-chunk world;
+// paletted with the two outer rings of chunks proto-chunks (noise outside,
+// features inside it) around the finished ones, when side is 5 or more;
+// records as records says. 0, or 1 after a message on standard error.
+int make_region_world(const std::filesystem::path &dir, int side, region_style style,
+                      const record_style &records = {});
 
 // Rewrites every readable record of the region file in style (whatever the
 // chunk holds: it is decompressed and compressed again, not parsed as a

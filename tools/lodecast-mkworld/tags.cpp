@@ -20,11 +20,23 @@ nbt::tag_ptr byte_array(const char *name, const std::vector<uint8_t> &bytes) {
     return owned;
 }
 
-nbt::tag_ptr compound_list(const char *name) {
+namespace {
+
+nbt::tag_ptr list_of(const char *name, nbt_type type) {
     nbt_tag *t = nullptr;
-    int rc = nbt_new_list(&t, name, TAG_COMPOUND);
+    int rc = nbt_new_list(&t, name, type);
     nbt::tag_ptr owned(t);
     return rc == 0 ? std::move(owned) : nullptr;
+}
+
+} // namespace
+
+nbt::tag_ptr compound_list(const char *name) {
+    return list_of(name, TAG_COMPOUND);
+}
+
+nbt::tag_ptr string_list(const char *name) {
+    return list_of(name, TAG_STRING);
 }
 
 nbt::tag_ptr int_array(const char *name, const std::vector<int32_t> &values) {
@@ -32,6 +44,16 @@ nbt::tag_ptr int_array(const char *name, const std::vector<int32_t> &values) {
     int rc = nbt_new_int_array(&t, name);
     nbt::tag_ptr owned(t);
     if (rc != 0 || nbt_set_int_array(t, values.data(), static_cast<int>(values.size())) != 0) {
+        return nullptr;
+    }
+    return owned;
+}
+
+nbt::tag_ptr long_array(const char *name, const std::vector<int64_t> &values) {
+    nbt_tag *t = nullptr;
+    int rc = nbt_new_long_array(&t, name);
+    nbt::tag_ptr owned(t);
+    if (rc != 0 || nbt_set_long_array(t, values.data(), static_cast<int>(values.size())) != 0) {
         return nullptr;
     }
     return owned;

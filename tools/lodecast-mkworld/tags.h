@@ -15,9 +15,11 @@ bool add(nbt_tag *parent, nbt::tag_ptr child);
 
 nbt::tag_ptr byte_array(const char *name, const std::vector<uint8_t> &bytes);
 nbt::tag_ptr compound_list(const char *name);
+nbt::tag_ptr string_list(const char *name);
 nbt::tag_ptr int_array(const char *name, const std::vector<int32_t> &values);
-// Moves the payload of the compound tag item into the list of compounds
-// list; false (item freed) when that fails.
+nbt::tag_ptr long_array(const char *name, const std::vector<int64_t> &values);
+// Moves the payload of the tag item into the list (of item's type); false
+// (item freed) when that fails.
 bool add_item(nbt_tag *list, nbt::tag_ptr item);
 nbt::tag_ptr compound(const char *name);
 nbt::tag_ptr byte_tag(const char *name, char v);

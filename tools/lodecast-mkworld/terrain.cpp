@@ -10,21 +10,6 @@ int index_of(int x, int y, int z) {
     return y + 128 * z + 2048 * x;
 }
 
-// A hash of a block's world position: the same block gets the same value
-// on every run, without a generator whose state would depend on the order
-// in which chunks are made.
-uint32_t hash3(int32_t x, int32_t y, int32_t z) {
-    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u;
-    h ^= static_cast<uint32_t>(y) * 0x85EBCA77u;
-    h ^= static_cast<uint32_t>(z) * 0xC2B2AE3Du;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    h *= 0x297A2D39u;
-    h ^= h >> 15;
-    return h;
-}
-
 // Surface height: gentle hills between about 56 and 80.
 int surface_height(int32_t wx, int32_t wz) {
     double h = 66.0 + 7.0 * std::sin(wx / 23.0) + 5.0 * std::cos(wz / 17.0) +
@@ -57,6 +42,18 @@ void set_nibble(std::vector<uint8_t> &arr, int index, uint8_t v) {
 }
 
 } // namespace
+
+uint32_t hash3(int32_t x, int32_t y, int32_t z) {
+    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u;
+    h ^= static_cast<uint32_t>(y) * 0x85EBCA77u;
+    h ^= static_cast<uint32_t>(z) * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    h *= 0x297A2D39u;
+    h ^= h >> 15;
+    return h;
+}
 
 chunk_terrain make_terrain(int32_t cx, int32_t cz) {
     chunk_terrain t;

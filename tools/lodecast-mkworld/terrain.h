@@ -30,6 +30,11 @@ struct chunk_terrain {
     std::vector<uint8_t> height_map;  // 256: index z * 16 + x, first air above ground
 };
 
+// A hash of a block's world position: the same block gets the same value
+// on every run, without a generator whose state would depend on the order
+// in which chunks are made.
+uint32_t hash3(int32_t x, int32_t y, int32_t z);
+
 // The terrain of chunk (cx, cz). Depends only on the coordinates, so a
 // world comes out the same on every run; the surface height varies smoothly
 // across chunk borders.
