@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,6 +112,22 @@ std::string file_name(int32_t rx, int32_t rz, extension ext) {
            (ext == extension::mcr ? ".mcr" : ".mca");
 }
 
+std::string external_name(int32_t x, int32_t z) {
+    return "c." + std::to_string(x) + "." + std::to_string(z) + ".mcc";
+}
+
+bool parse_external_name(std::string_view name, int32_t *x, int32_t *z) {
+    int32_t a = 0;
+    int32_t b = 0;
+    if (!take(name, "c.") || !take_int(name, &a) || !take(name, ".") || !take_int(name, &b) ||
+        name != ".mcc") {
+        return false;
+    }
+    *x = a;
+    *z = b;
+    return true;
+}
+
 const char *status_name(status s) {
     switch (s) {
     case status::absent:
@@ -129,6 +146,8 @@ const char *status_name(status s) {
         return "unknown compression";
     case status::io_error:
         return "read error";
+    case status::external_missing:
+        return "external chunk file missing";
     }
     return "?";
 }
@@ -176,6 +195,9 @@ open_result reader::open(int fd) {
     };
     std::array<span, slot_count> spans;
     int n_spans = 0;
+    // Sectors the file holds, the last one perhaps cut short: servers leave
+    // it unpadded, and a record may end in it (read_record checks its length).
+    const uint64_t held = (size_ + sector_bytes - 1) / sector_bytes;
     for (int slot = 0; slot < slot_count; ++slot) {
         const uint32_t loc = get_be32(header + 4 * slot);
         locations_[slot] = loc;
@@ -187,7 +209,7 @@ open_result reader::open(int fd) {
         } else if (offset < header_bytes / sector_bytes) {
             states_[slot] = status::in_header;
             continue;
-        } else if (end * sector_bytes > size_) {
+        } else if (end > held) {
             states_[slot] = status::past_end;
         } else {
             states_[slot] = status::ok;
@@ -199,11 +221,26 @@ open_result reader::open(int fd) {
     std::sort(spans.begin(), spans.begin() + n_spans,
               [](const span &a, const span &b) { return a.start < b.start; });
     // A span overlaps an earlier one exactly when it starts before the
-    // furthest end so far; the span holding that end overlaps it too.
+    // furthest end so far; the span holding that end overlaps it too. Spans
+    // that overlap one after the other make one cluster.
+    for (int slot = 0; slot < slot_count; ++slot) {
+        cluster_start_[slot] = locations_[slot] >> 8;
+        cluster_end_[slot] = (locations_[slot] >> 8) + (locations_[slot] & 0xffu);
+    }
     uint64_t furthest = 0;
     int holder = -1;
-    for (int i = 0; i < n_spans; ++i) {
-        if (spans[i].start < furthest) {
+    int cluster = 0; // first span of the current cluster
+    for (int i = 0; i <= n_spans; ++i) {
+        if (i == n_spans || spans[i].start >= furthest) {
+            for (int j = cluster; j < i && i - cluster > 1; ++j) {
+                cluster_start_[spans[j].slot] = static_cast<uint32_t>(spans[cluster].start);
+                cluster_end_[spans[j].slot] = static_cast<uint32_t>(furthest);
+            }
+            cluster = i;
+            if (i == n_spans) {
+                break;
+            }
+        } else {
             for (int slot : {spans[i].slot, holder}) {
                 if (states_[slot] == status::ok) {
                     states_[slot] = status::overlaps;
@@ -233,6 +270,54 @@ status reader::state(int slot) const {
     return valid_slot(slot) ? states_[slot] : status::absent;
 }
 
+location reader::cluster_of(int slot) const {
+    if (!valid_slot(slot)) {
+        return {0, 0};
+    }
+    return {cluster_start_[slot], cluster_end_[slot] - cluster_start_[slot]};
+}
+
+void reader::find_external(std::string folder, int32_t rx, int32_t rz) {
+    external_folder_ = std::move(folder);
+    rx_ = rx;
+    rz_ = rz;
+}
+
+status reader::read_external(int slot, record &out) const {
+    if (external_folder_.empty()) {
+        return status::external_missing;
+    }
+    const chunk_pos c = chunk_of_slot(rx_, rz_, slot);
+    const std::string path = external_folder_ + "/" + external_name(c.x, c.z);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? status::external_missing : status::io_error;
+    }
+    struct stat st {};
+    status s = status::ok;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        s = status::io_error;
+    } else if (st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > max_external_bytes) {
+        s = status::bad_length;
+    } else {
+        out.bytes.resize(static_cast<size_t>(st.st_size));
+        size_t total = 0;
+        while (total < out.bytes.size()) {
+            const ssize_t r = ::read(fd, out.bytes.data() + total, out.bytes.size() - total);
+            if (r < 0 && errno == EINTR) {
+                continue;
+            }
+            if (r <= 0) {
+                break;
+            }
+            total += static_cast<size_t>(r);
+        }
+        s = total == out.bytes.size() ? status::ok : status::io_error;
+    }
+    ::close(fd);
+    return s;
+}
+
 status reader::read_record(int slot, record &out) const {
     const status s = state(slot);
     if (s != status::ok) {
@@ -254,11 +339,18 @@ status reader::read_record(int slot, record &out) const {
     if (length == 0 || uint64_t{length} + 4 > room) {
         return status::bad_length;
     }
-    if (head[4] != compression_gzip && head[4] != compression_zlib) {
+    if (start + 4 + length > size_) {
+        return status::past_end;
+    }
+    out.compression = head[4] & static_cast<uint8_t>(~external_bit);
+    out.external = (head[4] & external_bit) != 0;
+    out.timestamp = timestamps_[slot];
+    if (!known_compression(out.compression)) {
         return status::unknown_compression;
     }
-    out.compression = head[4];
-    out.timestamp = timestamps_[slot];
+    if (out.external) {
+        return read_external(slot, out);
+    }
     out.bytes.resize(length - 1);
     if (!read_at(start + record_head_bytes, out.bytes.data(), length - 1, &got) ||
         got != length - 1) {
@@ -272,9 +364,13 @@ status reader::read_raw(int slot, std::vector<unsigned char> &out) const {
         return status::absent;
     }
     const location loc = location_of(slot);
-    out.resize(size_t{loc.sectors} * sector_bytes);
+    return read_sectors(loc.offset, loc.sectors, out);
+}
+
+status reader::read_sectors(uint32_t first, uint32_t count, std::vector<unsigned char> &out) const {
+    out.resize(size_t{count} * sector_bytes);
     size_t got = 0;
-    if (!read_at(uint64_t{loc.offset} * sector_bytes, out.data(), out.size(), &got)) {
+    if (!read_at(uint64_t{first} * sector_bytes, out.data(), out.size(), &got)) {
         return status::io_error;
     }
     std::fill(out.begin() + static_cast<ptrdiff_t>(got), out.end(), 0);
@@ -352,7 +448,7 @@ write_result writer::add_record(int slot, uint8_t compression, const void *bytes
     if (r != write_result::ok) {
         return r;
     }
-    if (compression != compression_gzip && compression != compression_zlib) {
+    if (!known_compression(compression)) {
         return write_result::invalid;
     }
     if (n > max_record_sectors * sector_bytes - record_head_bytes) {
@@ -368,6 +464,70 @@ write_result writer::add_record(int slot, uint8_t compression, const void *bytes
         return write_result::sink_failed;
     }
     place(slot, n_sectors, timestamp);
+    return write_result::ok;
+}
+
+write_result writer::add_external_stub(int slot, uint8_t compression, uint32_t timestamp) {
+    const write_result r = claim(slot);
+    if (r != write_result::ok) {
+        return r;
+    }
+    if (!known_compression(compression)) {
+        return write_result::invalid;
+    }
+    const unsigned char head[record_head_bytes] = {
+        0, 0, 0, 1, static_cast<unsigned char>(compression | external_bit)};
+    if (!reserve_header() || !append(head, sizeof head) ||
+        !append(zero_sector, sector_bytes - sizeof head)) {
+        return write_result::sink_failed;
+    }
+    place(slot, 1, timestamp);
+    return write_result::ok;
+}
+
+write_result writer::carry(const reader &from, int slot, std::vector<unsigned char> &scratch) {
+    const write_result r = claim(slot);
+    if (r != write_result::ok || from.state(slot) == status::absent) {
+        return r;
+    }
+    const location loc = from.location_of(slot);
+    const uint32_t timestamp = from.timestamp(slot);
+    if (loc.sectors == 0 || from.state(slot) == status::in_header) {
+        // No sectors of the file to copy: the entry itself is what is kept.
+        locations_[slot] = loc.offset << 8 | loc.sectors;
+        timestamps_[slot] = timestamp;
+        return write_result::ok;
+    }
+    const auto file_sectors =
+        static_cast<uint32_t>((from.file_size() + sector_bytes - 1) / sector_bytes);
+    if (loc.offset >= file_sectors) {
+        locations_[slot] = loc.sectors; // placed by finish()
+        timestamps_[slot] = timestamp;
+        beyond_.push_back(slot);
+        return write_result::ok;
+    }
+    // A cluster of overlapping records is copied with the first of them.
+    const location cluster = from.cluster_of(slot);
+    const uint32_t end = std::min(cluster.offset + cluster.sectors, file_sectors);
+    auto copied = std::find_if(clusters_.begin(), clusters_.end(),
+                               [&](const auto &c) { return c.first == cluster.offset; });
+    if (copied == clusters_.end()) {
+        if (!reserve_header()) {
+            return write_result::sink_failed;
+        }
+        if (from.read_sectors(cluster.offset, end - cluster.offset, scratch) != status::ok) {
+            failed_ = true;
+            return write_result::sink_failed;
+        }
+        if (!append(scratch.data(), scratch.size())) {
+            return write_result::sink_failed;
+        }
+        copied = clusters_.emplace(clusters_.end(), cluster.offset, next_sector_);
+        next_sector_ += end - cluster.offset;
+    }
+    locations_[slot] = (copied->second + loc.offset - cluster.offset) << 8 |
+                       std::min(loc.sectors, file_sectors - loc.offset);
+    timestamps_[slot] = timestamp;
     return write_result::ok;
 }
 
@@ -395,6 +555,9 @@ write_result writer::finish() {
     }
     if (failed_ || !reserve_header()) {
         return write_result::sink_failed;
+    }
+    for (int slot : beyond_) {
+        locations_[slot] = next_sector_ << 8 | (locations_[slot] & 0xffu);
     }
     unsigned char header[header_bytes];
     for (int slot = 0; slot < slot_count; ++slot) {

@@ -1,6 +1,7 @@
 #include "lodecast/formats/region_world.h"
 
 #include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/staged_sink.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/storage/section_blocks.h"
@@ -17,9 +18,12 @@
 
 namespace {
 
-// A record never spans more sectors than the location's count can say.
+// A record never spans more sectors than the location's count can say;
+// a larger one goes to the chunk's external file.
 constexpr size_t max_record_bytes =
     size_t{region::max_record_sectors} * region::sector_bytes - region::record_head_bytes;
+
+constexpr const char *unknown_compression_reason = "its record has an unknown compression";
 
 const char *damage_reason(region::status s) {
     switch (s) {
@@ -32,9 +36,11 @@ const char *damage_reason(region::status s) {
     case region::status::bad_length:
         return "its record has an impossible length";
     case region::status::unknown_compression:
-        return "its record has an unknown compression";
+        return unknown_compression_reason;
     case region::status::io_error:
         return "its record could not be read";
+    case region::status::external_missing:
+        return "its external chunk file is missing";
     default:
         return "its record is damaged";
     }
@@ -60,11 +66,12 @@ class region_unit : public world_unit {
           st_(st), folder_st_(folder_st), rx_(rx), rz_(rz), shape_(shape) {}
 
     // Reads the header; the unit's chunks are the slots that name a record.
-    region::open_result open() {
+    region::open_result open(const std::string &region_folder) {
         const region::open_result r = reader_.open(fd_);
         if (r != region::open_result::ok) {
             return r;
         }
+        reader_.find_external(region_folder, rx_, rz_);
         for (int slot = 0; slot < region::slot_count; ++slot) {
             const region::location loc = reader_.location_of(slot);
             if (loc.offset == 0 && loc.sectors == 0) {
@@ -79,11 +86,16 @@ class region_unit : public world_unit {
             metas_.push_back(m);
         }
         reasons_.assign(slots_.size(), nullptr);
+        compressions_.assign(slots_.size(), region::compression_zlib);
+        externals_.assign(slots_.size(), 0);
         return r;
     }
     ~region_unit() override {
         if (staged_ != nullptr) {
             nbt_stage_discard(staged_);
+        }
+        for (nbt_staged *s : external_files_) {
+            nbt_stage_discard(s);
         }
         ::close(fd_);
     }
@@ -114,6 +126,16 @@ class region_unit : public world_unit {
             return;
         }
         const char *why = reasons_[i];
+        if (why == unknown_compression_reason) {
+            // One line for the file: a mod's compressor names every record.
+            if (!unknown_said_) {
+                unknown_said_ = true;
+                out_printf("%s: records of a compression lodecast does not know (%d) - kept as "
+                           "they are\n",
+                           shown(path_).c_str(), compressions_[i]);
+            }
+            return;
+        }
         if (why == nullptr) {
             switch (status) {
             case chunk_status::init_failed:
@@ -142,6 +164,8 @@ class region_unit : public world_unit {
             rec.bytes.swap(io.raw);
             s = reader_.read_record(slot, rec);
             rec.bytes.swap(io.raw);
+            compressions_[i] = rec.compression;
+            externals_[i] = rec.external ? 1 : 0;
             if (s == region::status::ok) {
                 return parse(i, rec.compression, out, io);
             }
@@ -150,12 +174,14 @@ class region_unit : public world_unit {
         return chunk_status::parse_failed;
     }
 
-    chunk_status encode(size_t, const nbt_file *doc, nbt::buffer &out,
+    // In the record's own compression; a record too large for the region
+    // goes to an external file when accepted.
+    chunk_status encode(size_t i, const nbt_file *doc, nbt::buffer &out,
                         chunk_io &io) const override {
-        if (nbt_encode(doc, NBT_ZLIB, out.get(), io.codec.get()) < 0) {
+        if (!encode_record(doc, compressions_[i], out.get(), io.codec.get(), io.raw)) {
             return chunk_status::write_failed;
         }
-        return out.size() > max_record_bytes ? chunk_status::too_large : chunk_status::ok;
+        return out.size() > region::max_external_bytes ? chunk_status::too_large : chunk_status::ok;
     }
 
     chunk_status accept(size_t i, nbt::buffer &&bytes) override {
@@ -169,9 +195,16 @@ class region_unit : public world_unit {
         carry_until(slot);
         if (bytes.empty()) {
             carry(slot);
-        } else if (writer_->add_record(slot, region::compression_zlib, bytes.data(), bytes.size(),
-                                       now_) != region::write_result::ok) {
-            fail();
+        } else if (bytes.size() > max_record_bytes) {
+            write_external(i, bytes);
+        } else {
+            if (writer_->add_record(slot, compressions_[i], bytes.data(), bytes.size(), now_) !=
+                region::write_result::ok) {
+                fail();
+            }
+            if (externals_[i] != 0) {
+                stale_.push_back(external_path(i)); // removed once the region no longer needs it
+            }
         }
         changed_ = true;
         next_slot_ = slot + 1;
@@ -183,24 +216,58 @@ class region_unit : public world_unit {
 
     chunk_status commit(const nbt_durability &durability) override {
         carry_until(region::slot_count);
-        if (!failed_ && writer_->finish() == region::write_result::ok &&
-            nbt_stage_sync(staged_, &durability) == NBT_OK && may_rename()) {
-            nbt_staged *s = staged_;
-            staged_ = nullptr;
-            if (nbt_stage_commit(s, &durability) == NBT_OK) {
-                return chunk_status::ok;
+        if (failed_ || writer_->finish() != region::write_result::ok ||
+            nbt_stage_sync(staged_, &durability) != NBT_OK || !may_rename()) {
+            fail();
+            return chunk_status::write_failed;
+        }
+        // External files first, each whole, so that the new region never
+        // points at a missing one.
+        for (nbt_staged *&e : external_files_) {
+            nbt_staged *one = e;
+            e = nullptr;
+            if (nbt_stage_sync(one, &durability) != NBT_OK) {
+                fail();
+                nbt_stage_discard(one);
+                return chunk_status::write_failed;
+            }
+            if (nbt_stage_commit(one, &durability) != NBT_OK) {
+                fail();
+                return chunk_status::write_failed;
             }
         }
-        fail();
-        return chunk_status::write_failed;
+        nbt_staged *s = staged_;
+        staged_ = nullptr;
+        if (nbt_stage_commit(s, &durability) != NBT_OK) {
+            fail();
+            return chunk_status::write_failed;
+        }
+        for (const std::string &stale : stale_) {
+            ::unlink(stale.c_str());
+        }
+        return chunk_status::ok;
     }
 
     bool owner_changed() const override { return report_.owner_changed != 0; }
 
   private:
     chunk_status parse(size_t i, uint8_t compression, nbt::document &out, chunk_io &io) const {
-        const nbt_compression c = compression == region::compression_gzip ? NBT_GZIP : NBT_ZLIB;
-        const chunk_status st = parse_chunk(io.raw.data(), io.raw.size(), c, out, io);
+        std::vector<unsigned char> plain;
+        record_payload payload;
+        chunk_status st = chunk_status::invalid;
+        switch (record_payload_of(compression, io.raw.data(), io.raw.size(), plain,
+                                  max_chunk_decoded_bytes, &payload)) {
+        case lz4_stream::result::ok:
+            st = parse_chunk(payload.data, payload.size, payload.how, out, io);
+            break;
+        case lz4_stream::result::too_large:
+            break;
+        case lz4_stream::result::no_memory:
+            return chunk_status::init_failed;
+        case lz4_stream::result::damaged:
+            reasons_[i] = "its LZ4 stream is damaged";
+            return chunk_status::parse_failed;
+        }
         if (st == chunk_status::parse_failed) {
             reasons_[i] = "its document does not decompress or parse";
         } else if (st == chunk_status::invalid) {
@@ -240,6 +307,26 @@ class region_unit : public world_unit {
         return true;
     }
 
+    std::string external_path(size_t i) const {
+        return folder_ + "/" + region::external_name(metas_[i].x, metas_[i].z);
+    }
+
+    // The record's bytes into the chunk's external file, staged until the
+    // commit, and its stub into the region.
+    void write_external(size_t i, const nbt::buffer &bytes) {
+        nbt_staged *e = nullptr;
+        if (nbt_stage_open(external_path(i).c_str(), &e, nullptr) != NBT_OK) {
+            fail();
+            return;
+        }
+        external_files_.push_back(e);
+        if (nbt_stage_write(e, bytes.data(), bytes.size()) != NBT_OK ||
+            writer_->add_external_stub(slots_[i], compressions_[i], now_) !=
+                region::write_result::ok) {
+            fail();
+        }
+    }
+
     // Carries every record from next_slot_ up to (not including) end over
     // as it is.
     void carry_until(int end) {
@@ -248,13 +335,7 @@ class region_unit : public world_unit {
         }
     }
     void carry(int slot) {
-        const region::location loc = reader_.location_of(slot);
-        if (loc.sectors == 0 || failed_) {
-            return; // no record, or nothing that could be carried
-        }
-        if (reader_.read_raw(slot, raw_) != region::status::ok ||
-            writer_->add_raw(slot, raw_.data(), loc.sectors, reader_.timestamp(slot)) !=
-                region::write_result::ok) {
+        if (!failed_ && writer_->carry(reader_, slot, raw_) != region::write_result::ok) {
             fail();
         }
     }
@@ -281,7 +362,14 @@ class region_unit : public world_unit {
     // Why chunk i's record was left alone; each written only by the thread
     // loading that chunk, read when it retires.
     mutable std::vector<const char *> reasons_;
+    // Chunk i's compression byte and whether its record was external, as
+    // its load found them (the same threading as reasons_).
+    mutable std::vector<uint8_t> compressions_;
+    mutable std::vector<uint8_t> externals_;
+    mutable bool unknown_said_ = false;
     nbt_staged *staged_ = nullptr;
+    std::vector<nbt_staged *> external_files_;
+    std::vector<std::string> stale_;
     nbt_replace_report report_{};
     std::unique_ptr<staged_sink> sink_;
     std::unique_ptr<region::writer> writer_;
@@ -343,7 +431,7 @@ world_format::step region_world_format::next(std::unique_ptr<world_unit> &out, w
         ::stat(folder_.c_str(), &folder_st);
         auto unit = std::make_unique<region_unit>(path, rel_ + "/" + f.name, fd, st, folder_,
                                                   folder_st, f.rx, f.rz, shape_);
-        const region::open_result r = unit->open();
+        const region::open_result r = unit->open(folder_);
         if (r != region::open_result::ok) {
             hooks.skipped(path, r == region::open_result::too_short
                                     ? "too short to be a region file"

@@ -81,10 +81,6 @@ world_kind identify_world(const std::string &world, const std::string &dimension
                : world_kind::chunk_files;
 }
 
-std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n) {
-    return has_dimension ? world + "/DIM" + std::to_string(n) : world;
-}
-
 std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world) {
     switch (kind) {
     case world_kind::chunk_files:

@@ -31,10 +31,6 @@ constexpr int32_t last_numeric_data_version = 1343;
 // that is there but cannot be read, .mca files make it unreadable_level.
 world_kind identify_world(const std::string &world, const std::string &dimension_folder);
 
-// The folder of dimension n below the world ("DIM-1"), or the world itself
-// for the main dimension (has_dimension false).
-std::string dimension_folder(const std::string &world, bool has_dimension, int32_t n);
-
 // How the chunks of a world of kind hold their blocks; null for a kind
 // lodecast cannot update.
 std::unique_ptr<storage_kind> make_storage_kind(world_kind kind, const std::string &world);

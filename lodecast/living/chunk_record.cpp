@@ -1,5 +1,6 @@
 #include "lodecast/living/chunk_record.h"
 
+#include "lodecast/formats/dimension.h"
 #include "lodecast/formats/level_data.h"
 #include "nbt/nbt.hpp"
 
@@ -60,7 +61,7 @@ std::string record_settings(const std::string &ore, const options *opt) {
 }
 
 std::string record_dimension(const options *opt) {
-    return (opt->set & OPT_DIMENSION) ? "DIM" + std::to_string(opt->dimension) : "main";
+    return dimension_key((opt->set & OPT_DIMENSION) ? opt->dimension : nullptr);
 }
 
 std::string world_identity(const std::string &world) {

@@ -1,5 +1,6 @@
 #include "lodecast/pipeline/world_update.h"
 
+#include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/living/living_world.h"
 #include "lodecast/ores/vein.h"
@@ -184,7 +185,12 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
         return 1;
     }
     const std::string folder =
-        dimension_folder(path, (opt->set & OPT_DIMENSION) != 0, opt->dimension);
+        dimension_folder(path, (opt->set & OPT_DIMENSION) != 0 ? opt->dimension : nullptr);
+    if (folder.empty()) {
+        out_printf("%s is neither a dimension's number nor its name - nothing changed\n",
+                   shown(opt->dimension).c_str());
+        return 1;
+    }
     const world_kind kind = identify_world(path, folder);
     if (kind == world_kind::unreadable_level) {
         out_printf("%s/level.dat cannot be read (damaged, or far bigger than any real one), and "

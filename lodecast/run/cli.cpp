@@ -88,7 +88,7 @@ constexpr option_entry option_table[] = {
          o->threads = clamp_threads(o->threads);
      }},
     {"-seed", OPT_SEED, 1, [](char **v, options *o) { read_unsigned(v[0], &o->seed); }},
-    {"-dim", OPT_DIMENSION, 1, [](char **v, options *o) { read_signed(v[0], &o->dimension); }},
+    {"-dim", OPT_DIMENSION, 1, [](char **v, options *o) { o->dimension = v[0]; }},
     {"-record", OPT_RECORD, 0, read_none},
     {"-record-adopt", OPT_RECORD | OPT_ADOPT_RECORD, 0, read_none},
     {"-backup", OPT_BACKUP, 1, [](char **v, options *o) { o->backup_dir = v[0]; }},
@@ -124,7 +124,8 @@ const char lodecast_help[] =
     "  -v/-vv            one line per chunk / also every vein and block\n"
     "  -j <n>            threads (default: one per core)\n"
     "  -seed <n>         fixed seed for a reproducible run\n"
-    "  -dim <n>          the dimension folder DIM<n> (-1: the nether) instead of the main one\n"
+    "  -dim <n|name>     another dimension: -1 the nether, 1 the end, or a name\n"
+    "                    (minecraft:the_nether, mod:name) instead of the overworld\n"
     "  -record           skip chunks that already got this ore with these settings, and\n"
     "                    record the chunks given it (<dir>/lodecast-data/record)\n"
     "  -record-adopt     as -record, taking over a record written for another world\n"

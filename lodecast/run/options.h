@@ -60,8 +60,9 @@ struct options {
     // run), and the generator's seed (-seed; the clock's by default).
     int32_t threads;
     uint32_t seed;
-    // The dimension folder DIM<n> (-dim) instead of the world's main one.
-    int32_t dimension;
+    // -dim's text: a dimension's number or name (dimension.h) instead of
+    // the overworld (argv's own string).
+    const char *dimension;
     // -backup's folder and -map's file (argv's own strings; null: missing).
     const char *backup_dir;
     const char *map_path;

@@ -1,5 +1,7 @@
 #include "lodecast/formats/region_file.h"
 
+#include "lodecast/formats/lz4_stream.h"
+
 #include "support/files.h"
 #include "support/temp_dir.h"
 
@@ -9,6 +11,8 @@
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace {
 
@@ -31,6 +35,68 @@ struct OnDisk {
     region::reader reader;
     open_result opened;
 };
+
+// One block of the LZ4 stream as the game frames it, checksum and all.
+Bytes lz4_block(uint8_t token, const Bytes &body, const std::string &plain) {
+    const uint32_t sum =
+        plain.empty() ? 0 : XXH32(plain.data(), plain.size(), 0x9747b28c) & 0xfffffff;
+    Bytes b = {'L', 'Z', '4', 'B', 'l', 'o', 'c', 'k', token};
+    for (const uint32_t v :
+         {static_cast<uint32_t>(body.size()), static_cast<uint32_t>(plain.size()), sum}) {
+        b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    }
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+Bytes operator+(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(Lz4Stream, HandBuiltStreamsReadAndWriteByteForByte) {
+    // "hello" as one LZ4 sequence of five literals, "abc" stored, the end block.
+    const Bytes end = lz4_block(0x16, {}, "");
+    const Bytes stream = lz4_block(0x26, {0x50, 'h', 'e', 'l', 'l', 'o'}, "hello") +
+                         lz4_block(0x16, {'a', 'b', 'c'}, "abc") + end;
+    Bytes out;
+    ASSERT_EQ(lz4_stream::decode(stream.data(), stream.size(), out, 100), lz4_stream::result::ok);
+    EXPECT_EQ(std::string(out.begin(), out.end()), "helloabc");
+    EXPECT_EQ(lz4_stream::decode(stream.data(), stream.size(), out, 7),
+              lz4_stream::result::too_large);
+    // Three bytes LZ4 cannot shrink are stored; 64 KiB and one of zeros make
+    // a compressed full block and a stored one.
+    Bytes written;
+    ASSERT_TRUE(lz4_stream::encode(reinterpret_cast<const unsigned char *>("abc"), 3, written));
+    EXPECT_TRUE(written == lz4_block(0x16, {'a', 'b', 'c'}, "abc") + end);
+    const Bytes zeros(65537, 0);
+    written.clear();
+    ASSERT_TRUE(lz4_stream::encode(zeros.data(), zeros.size(), written));
+    const size_t packed = written.size() - 3 * 21 - 1;
+    EXPECT_LT(packed, 1000u);
+    const Bytes full = lz4_block(0x26, Bytes(packed), std::string(65536, '\0'));
+    EXPECT_TRUE(std::equal(full.begin(), full.begin() + 21, written.begin()));
+    EXPECT_TRUE(Bytes(written.end() - 43, written.end()) ==
+                lz4_block(0x16, {0}, std::string(1, '\0')) + end);
+    ASSERT_EQ(lz4_stream::decode(written.data(), written.size(), out, 1 << 20),
+              lz4_stream::result::ok);
+    EXPECT_TRUE(out == zeros);
+
+    // Damage of every kind is refused: checksum, magic, method, lengths, no end.
+    const size_t body = 21, second = 21 + 6;
+    const std::pair<size_t, uint8_t> damage[] = {
+        {17, 0x01}, {0, 'X'},           {8, 0x36},          {9, 0x01},
+        {13, 0x01}, {second + 9, 0x05}, {second + 8, 0x1f}, {body, 0x60}};
+    for (const auto &[at, value] : damage) {
+        Bytes bad = stream;
+        bad[at] ^= value;
+        EXPECT_EQ(lz4_stream::decode(bad.data(), bad.size(), out, 100), lz4_stream::result::damaged)
+            << at;
+    }
+    const Bytes unended(stream.begin(), stream.end() - 21);
+    EXPECT_EQ(lz4_stream::decode(unended.data(), unended.size(), out, 100),
+              lz4_stream::result::damaged);
+}
 
 TEST(RegionGeometry, SlotsRegionsAndBack) {
     // x, z, slot, rx, rz
@@ -65,11 +131,10 @@ TEST(RegionFileName, AcceptedNamesPrintBackTheSameOthersAreRefused) {
 TEST(RegionWriter, RecordsReadBackInACompactPaddedLayout) {
     // slot, compression, size, timestamp: 4091 bytes fill one sector, 4092 need two, and
     // 255 sectors is the most.
-    const uint32_t cases[][4] = {{0, 2, 1, 99},
-                                 {5, 1, 4091, 0},
-                                 {31, 2, 4092, UINT32_MAX},
-                                 {900, 2, 255 * 4096 - 5, 7},
-                                 {1023, 2, 10000, 12345}};
+    const uint32_t cases[][4] = {
+        {0, 2, 1, 99},          {5, 1, 4091, 0},   {31, 2, 4092, UINT32_MAX},
+        {200, 3, 3, 1},         {201, 4, 5000, 2}, {900, 2, 255 * 4096 - 5, 7},
+        {1023, 2, 10000, 12345}};
     region::memory_sink mem;
     region::writer w(mem);
     Bytes bytes(255 * 4096 + 1024); // each record starts at its slot
@@ -83,7 +148,7 @@ TEST(RegionWriter, RecordsReadBackInACompactPaddedLayout) {
     EXPECT_EQ(w.add_record(6, 2, bytes.data(), 255 * 4096 - 4, 0), write_result::too_large);
     EXPECT_EQ(w.add_raw(6, bytes.data(), 256, 0), write_result::too_large);
     EXPECT_EQ(w.add_record(5, 2, bytes.data(), 1, 0), write_result::slot_taken);
-    EXPECT_EQ(w.add_record(6, 3, bytes.data(), 1, 0), write_result::invalid);
+    EXPECT_EQ(w.add_record(6, 127, bytes.data(), 1, 0), write_result::invalid);
     EXPECT_EQ(w.add_record(1024, 2, bytes.data(), 1, 0), write_result::invalid);
     EXPECT_EQ(w.add_raw(6, bytes.data(), 0, 0), write_result::invalid);
     EXPECT_EQ(mem.bytes.size(), before);
@@ -157,12 +222,16 @@ TEST(RegionReader, DamagedFilesAreClassifiedSlotBySlot) {
         {"inside the header", 4 * a, {0, 0, 1, 1}, 0, {{a, status::in_header}}},
         {"past the end", 4 * a, {0, 0, 60, 1}, 0, {{a, status::past_end}}},
         {"cut short", 0, {}, 59 * 4096 + 100, {{last, status::past_end}}},
+        {"last sector unpadded", 59 * 4096, {0, 0, 0, 96}, 59 * 4096 + 100, {}},
         {"overlapping", 4 * a, {0, 0, 10, 2}, 0, {{a, status::overlaps}, {b, status::overlaps}}},
         {"length 0", 10 * 4096, {0, 0, 0, 0}, 0, {{a, status::bad_length}}},
         {"length beyond", 10 * 4096, {0, 0, 0x0f, 0xfd}, 0, {{a, status::bad_length}}},
         {"length up to the end", 10 * 4096, {0, 0, 0x0f, 0xfc}, 0, {}},
-        {"compression 3", 10 * 4096 + 4, {3}, 0, {{a, status::unknown_compression}}},
+        {"compression 127", 10 * 4096 + 4, {127}, 0, {{a, status::unknown_compression}}},
+        {"compression 3", 10 * 4096 + 4, {3}, 0, {}},
         {"shorter than the header", 0, {}, 8191, {}},
+        {"0 sectors", 4 * a, {0, 0, 10, 0}, 0, {{a, status::bad_length}}},
+        {"1 MiB far past the end", 4 * a, {0, 0x13, 0x88, 0xff}, 0, {{a, status::past_end}}},
     };
     const Bytes original = read_file(fixture);
     const OnDisk intact(original);
@@ -186,6 +255,30 @@ TEST(RegionReader, DamagedFilesAreClassifiedSlotBySlot) {
             want_raw.resize(loc.sectors * 4096);
             EXPECT_EQ(disk.reader.read_raw(slot, raw), was);
             EXPECT_TRUE(was == status::absent || raw == want_raw) << c.what << " " << slot;
+        }
+        if (disk.opened != open_result::ok) {
+            continue;
+        }
+        // Carried over, every slot keeps its entry and the bytes of its
+        // sectors, and the file never grows.
+        region::memory_sink mem;
+        region::writer w(mem);
+        for (int slot = 0; slot < region::slot_count; ++slot) {
+            ASSERT_EQ(w.carry(disk.reader, slot, raw), write_result::ok) << c.what << slot;
+        }
+        ASSERT_EQ(w.finish(), write_result::ok);
+        EXPECT_LE(mem.bytes.size(), (f.size() + 4095) / 4096 * 4096) << c.what;
+        OnDisk copy(mem.bytes);
+        Bytes now;
+        for (int slot = 0; slot < region::slot_count; ++slot) {
+            const status was = disk.reader.state(slot);
+            EXPECT_EQ(copy.reader.location_of(slot).sectors, disk.reader.location_of(slot).sectors)
+                << c.what << " " << slot;
+            if (was == status::ok || was == status::overlaps) {
+                disk.reader.read_raw(slot, raw);
+                copy.reader.read_raw(slot, now);
+                EXPECT_TRUE(raw == now) << c.what << " " << slot;
+            }
         }
     }
 }

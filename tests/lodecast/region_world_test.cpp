@@ -1,6 +1,8 @@
 // lodecast on region worlds: every readable chunk is updated the same on any
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
+#include "lodecast/formats/dimension.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
 #include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
@@ -13,12 +15,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -30,6 +35,9 @@ constexpr int kLapis = 21;
 
 struct Slot {
     region::status state;
+    region::location loc;
+    uint8_t compression = 0;
+    bool external = false;
     std::vector<unsigned char> raw; // the record's sectors as stored
     Bytes document;                 // decompressed, when it reads
     long lapis = -1;                // Lapis blocks, when it reads
@@ -43,20 +51,29 @@ std::map<int, Slot> read_region(const std::string &path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     region::reader r;
     EXPECT_EQ(r.open(fd), region::open_result::ok) << path;
+    int32_t rx = 0, rz = 0;
+    region::extension ext;
+    region::parse_file_name(fs::path(path).filename().string(), &rx, &rz, &ext);
+    r.find_external(fs::path(path).parent_path().string(), rx, rz);
     for (int s = 0; s < region::slot_count; ++s) {
-        if (r.location_of(s).sectors == 0) {
+        if (r.state(s) == region::status::absent) {
             continue;
         }
         Slot &slot = slots[s];
+        slot.loc = r.location_of(s);
         r.read_raw(s, slot.raw);
         slot.timestamp = r.timestamp(s);
         region::record rec;
         slot.state = r.read_record(s, rec);
+        slot.compression = rec.compression;
+        slot.external = rec.external;
         nbt::document doc = nbt::make_document();
+        Bytes unwrapped;
+        record_payload p;
         if (slot.state != region::status::ok ||
-            nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(),
-                             rec.compression == 1 ? NBT_GZIP : NBT_ZLIB, nullptr,
-                             nullptr) != NBT_OK) {
+            record_payload_of(rec.compression, rec.bytes.data(), rec.bytes.size(), unwrapped,
+                              1 << 24, &p) != lz4_stream::result::ok ||
+            nbt_parse_memory(doc.get(), p.data, p.size, p.how, nullptr, nullptr) != NBT_OK) {
             continue;
         }
         nbt::buffer plain;
@@ -71,6 +88,14 @@ std::map<int, Slot> read_region(const std::string &path) {
     }
     close(fd);
     return slots;
+}
+
+nbt::document parse_document(const Bytes &plain) {
+    nbt::document doc = nbt::make_document();
+    EXPECT_EQ(
+        nbt_parse_memory(doc.get(), plain.data(), plain.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
+        NBT_OK);
+    return doc;
 }
 
 std::string make_world(const TempDir &dir, const std::string &name, const Bytes &region) {
@@ -130,19 +155,25 @@ TEST(RegionWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
     }
 }
 
+// Damage is carried over as it is and never made worse: the records' bytes
+// stay, a header entry without a record stays, and nothing that is not a
+// real record makes the file grow.
 TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     const Bytes fixture = read_file(kFixture);
     const std::map<int, Slot> before = read_region(kFixture);
-    auto it = before.begin();
-    const int in_header = (it++)->first, bad_compression = (it++)->first, corrupt = (it++)->first;
-    const auto offset = [&](int slot) {
-        return size_t{4096} * (uint32_t{fixture[4u * slot]} << 16 |
-                               uint32_t{fixture[4u * slot + 1]} << 8 | fixture[4u * slot + 2]);
-    };
+    std::map<uint32_t, int> by_sector;
+    for (const auto &[slot, s] : before) {
+        by_sector[s.loc.offset] = slot;
+    }
+    auto it = by_sector.begin();
+    const int in_header = (it++)->second, corrupt = (it++)->second, no_sectors = (it++)->second,
+              beyond = (it++)->second;
+    const auto sector = [&](int slot) { return before.at(slot).loc.offset; };
     Bytes damaged = fixture;
     put_be32(damaged, 4u * in_header, 1u << 8 | 1u);
-    damaged[offset(bad_compression) + 4] = 7;
-    damaged[offset(corrupt) + 40] ^= 0xff;
+    damaged[4096 * sector(corrupt) + 40] ^= 0xff;
+    put_be32(damaged, 4u * no_sectors, sector(no_sectors) << 8);
+    put_be32(damaged, 4u * beyond, 5000u << 8 | 255u); // 1 MiB that is not there
     TempDir dir;
     const std::string w = make_world(dir, "w", damaged);
     const std::map<int, Slot> old = read_region(w + "/region/r.-1.0.mcr");
@@ -153,19 +184,105 @@ TEST(RegionWorld, DamagedRecordsAreReportedAndCarriedOverByteForByte) {
     ASSERT_EQ(now.size(), old.size());
     for (const auto &[slot, why] :
          std::map<int, std::string>{{in_header, "its location points into the header"},
-                                    {bad_compression, "its record has an unknown compression"},
-                                    {corrupt, "its document does not decompress or parse"}}) {
+                                    {corrupt, "its document does not decompress or parse"},
+                                    {no_sectors, "its record has an impossible length"},
+                                    {beyond, "its record runs past the end of the file"}}) {
         const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
         EXPECT_NE(r.err.find(w + "/region/r.-1.0.mcr chunk (" + std::to_string(p.x) + ", " +
                              std::to_string(p.z) + "): " + why + " - record kept as it is\n"),
                   std::string::npos)
             << r.err;
-        EXPECT_TRUE(now.at(slot).raw == old.at(slot).raw) << slot;
+        // The record's bytes, or the entry where the file had no record.
+        const Slot &was = old.at(slot), &is = now.at(slot);
+        EXPECT_TRUE(is.state == was.state && is.loc.sectors == was.loc.sectors) << slot;
+        EXPECT_TRUE(slot == corrupt ? is.raw == was.raw
+                                    : slot == beyond || is.loc.offset == was.loc.offset)
+            << slot;
     }
     EXPECT_NE(r.err.find(w + "/region/r.0.0.mcr: too short to be a region file - left alone\n"),
               std::string::npos);
     EXPECT_TRUE(read_file(w + "/region/r.0.0.mcr") == Bytes(100, 7));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 7) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 8) << r.err; // and the unfinished
+    // No larger than the old file and a sector more for each record rewritten.
+    EXPECT_LE(fs::file_size(w + "/region/r.-1.0.mcr"), damaged.size() + 4096 * now.size());
+}
+
+// The fixture's records written again one compression after the other (gzip,
+// zlib, none, LZ4, a mod's 127), then two external ones: small, and large
+// with 1.2 MB of noise.
+void write_mixed_region(const std::string &path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    region::fd_sink sink(fd);
+    region::writer out(sink);
+    std::mt19937 rng(5);
+    int i = 0;
+    for (const auto &[slot, s] : read_region(kFixture)) {
+        nbt::document doc = parse_document(s.document);
+        const uint8_t c = i < 7 ? std::array<uint8_t, 7>{1, 2, 3, 4, 127, 4, 2}[i] : 1 + i % 4;
+        if (i == 6) {
+            Bytes noise(1200000);
+            std::generate(noise.begin(), noise.end(), [&] { return uint8_t(rng()); });
+            nbt_tag *filler = nullptr;
+            ASSERT_EQ(nbt_new_byte_array(&filler, "Filler"), 0);
+            nbt_set_byte_array(filler, noise.data(), static_cast<int32_t>(noise.size()));
+            nbt_add_tag(filler, nbt_find_tag_by_name("Level", doc->root));
+        }
+        nbt::buffer bytes;
+        Bytes scratch;
+        ASSERT_TRUE(encode_record(doc.get(), c == 127 ? 2 : c, bytes.get(), nullptr, scratch));
+        if (i == 5 || i == 6) {
+            const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
+            write_file((fs::path(path).parent_path() / region::external_name(p.x, p.z)).string(),
+                       Bytes(bytes.data(), bytes.data() + bytes.size()));
+            ASSERT_EQ(out.add_external_stub(slot, c, 9), region::write_result::ok);
+        } else if (c == 127) {
+            Bytes raw = s.raw;
+            raw[4] = 127;
+            ASSERT_EQ(out.add_raw(slot, raw.data(), s.loc.sectors, 9), region::write_result::ok);
+        } else {
+            ASSERT_EQ(out.add_record(slot, c, bytes.data(), bytes.size(), 9),
+                      region::write_result::ok);
+        }
+        ++i;
+    }
+    ASSERT_EQ(out.finish(), region::write_result::ok);
+    close(fd);
+}
+
+TEST(RegionWorld, RecordsKeepTheirCompressionAndLargeOnesStayExternal) {
+    TempDir dir;
+    const std::string w = make_world(dir, "w", {});
+    const std::string file = w + "/region/r.-1.0.mcr";
+    write_mixed_region(file);
+    const std::map<int, Slot> old = read_region(file);
+    const RunResult r = run_program(LODECAST_EXE, {w, "21", "-r", "3", "-seed", "4"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Processing...\n" + file +
+                         ": records of a compression lodecast does not know (127) - kept as "
+                         "they are\nSkipped 2 chunks the game has not finished generating\n"
+                         "World updated\n");
+    const std::map<int, Slot> now = read_region(file);
+    ASSERT_EQ(now.size(), old.size());
+    long added = 0;
+    for (const auto &[slot, s] : now) {
+        const Slot &was = old.at(slot);
+        EXPECT_EQ(s.compression, was.compression) << slot;
+        if (was.compression == 127) {
+            EXPECT_TRUE(s.state == region::status::unknown_compression && s.raw == was.raw);
+            continue;
+        }
+        ASSERT_EQ(s.state, region::status::ok) << slot;
+        EXPECT_GE(s.lapis, was.lapis) << slot;
+        added += s.lapis - was.lapis;
+        const region::chunk_pos p = region::chunk_of_slot(-1, 0, slot);
+        const bool large = was.document.size() > 1000000;
+        EXPECT_EQ(s.external, large) << slot;
+        EXPECT_EQ(fs::exists(w + "/region/" + region::external_name(p.x, p.z)), large) << slot;
+        // The game's stub: length 1, the compression byte with its top bit.
+        EXPECT_TRUE(!large || Bytes(s.raw.begin(), s.raw.begin() + 5) == Bytes({0, 0, 0, 1, 0x82}));
+    }
+    EXPECT_GT(added, 0);
+    EXPECT_EQ(std::count_if(old.begin(), old.end(), [](auto &e) { return e.second.external; }), 2);
 }
 
 TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
@@ -216,15 +333,9 @@ TEST(RegionWorld, AKilledRunLeavesEveryRegionFileOldOrNewAndWhole) {
 // ---- sectioned worlds ------------------------------------------------------
 
 const std::string kAnvil = std::string(LODECAST_TEST_DATA) + "/worlds/anvil";
+// The real 26.x layout, read only: its level.dat and dimensions/ folders.
+const std::string kRealWorld26 = std::string(LODECAST_TEST_DATA) + "/worlds/26.2";
 constexpr int kSilver = 1064; // iceandfire:silver_ore in the fixture's registry
-
-nbt::document parse_document(const Bytes &plain) {
-    nbt::document doc = nbt::make_document();
-    EXPECT_EQ(
-        nbt_parse_memory(doc.get(), plain.data(), plain.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
-        NBT_OK);
-    return doc;
-}
 
 std::string anvil_world(const TempDir &dir, const std::string &name, const std::string &region) {
     const fs::path w = dir.path() / name;
@@ -376,6 +487,80 @@ TEST(SectionedWorld, EveryChunkIsUpdatedTheSameOnAnyNumberOfThreads) {
         }
     }
     EXPECT_EQ(files, 4);
+}
+
+// ---- dimension folders -----------------------------------------------------
+
+TEST(Dimensions, NumbersAndNamesFindTheirFolderInBothLayouts) {
+    TempDir dir;
+    const std::string old = dir.file("old"), now = dir.file("new");
+    fs::create_directories(now + "/dimensions/minecraft/overworld");
+    // -dim's text, its folder in a world of each layout, its record key.
+    const char *cases[][4] = {
+        {nullptr, "", "/dimensions/minecraft/overworld", "main"},
+        {"-1", "/DIM-1", "/dimensions/minecraft/the_nether", "DIM-1"},
+        {"the_nether", "/DIM-1", "/dimensions/minecraft/the_nether", "DIM-1"},
+        {"minecraft:the_end", "/DIM1", "/dimensions/minecraft/the_end", "DIM1"},
+        {"minecraft:overworld", "", "/dimensions/minecraft/overworld", "main"},
+        {"twilightforest:twilight_forest", "/dimensions/twilightforest/twilight_forest",
+         "/dimensions/twilightforest/twilight_forest", "twilightforest:twilight_forest"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(dimension_folder(old, c[0]), old + c[1]) << (c[0] ? c[0] : "none");
+        EXPECT_EQ(dimension_folder(now, c[0]), now + c[2]) << (c[0] ? c[0] : "none");
+        EXPECT_EQ(dimension_key(c[0]), c[3]);
+    }
+    for (const char *bad : {"", "a:../b", "../x", "a:b/", "A:b", "+1", "a:b:c", "x/..", ":b"}) {
+        EXPECT_EQ(dimension_folder(old, bad), "") << bad;
+        EXPECT_EQ(dimension_key(bad), "") << bad;
+    }
+    EXPECT_EQ(dimension_folder(kRealWorld26, nullptr),
+              kRealWorld26 + "/dimensions/minecraft/overworld");
+}
+
+// A sectioned world laid out as 26.x lays out worlds: each dimension is
+// found by -dim, and the region files of entities/ and poi/ are never walked.
+TEST(Dimensions, TheNewLayoutIsWalkedAndEntitiesAndPoiAreLeftAlone) {
+    TempDir dir;
+    const std::string w = dir.file("w");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--sectioned", w, "20"}).status, 0);
+    const fs::path dims = fs::path(w) / "dimensions";
+    for (const char *d : {"minecraft/overworld", "minecraft/the_nether", "mod/deep/dark"}) {
+        fs::create_directories(dims / d);
+        fs::copy(w + "/region", dims / d / "region");
+        fs::copy(w + "/region", dims / d / "entities");
+        fs::copy(w + "/region", dims / d / "poi");
+    }
+    fs::remove_all(w + "/region");
+    // Which of the folders a run rewrote; each run has a seed of its own, so
+    // that a dimension updated twice changes twice.
+    int seed = 0;
+    const auto run = [&](std::vector<std::string> dim) {
+        std::map<std::string, Bytes> before;
+        for (const auto &e : fs::recursive_directory_iterator(dims)) {
+            if (e.is_regular_file()) {
+                before[e.path().string()] = read_file(e.path().string());
+            }
+        }
+        std::vector<std::string> args = {
+            w,       "lodecast:ruby_ore",   "-r", "6", "-s", "9", "-mx", "150", "-oa",
+            "-seed", std::to_string(++seed)};
+        args.insert(args.end(), dim.begin(), dim.end());
+        const RunResult r = run_program(LODECAST_EXE, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::set<std::string> changed;
+        for (const auto &[path, bytes] : before) {
+            if (read_file(path) != bytes) {
+                changed.insert(fs::path(path).parent_path().string().substr(dims.string().size()));
+            }
+        }
+        return changed;
+    };
+    using Set = std::set<std::string>;
+    EXPECT_EQ(run({}), Set{"/minecraft/overworld/region"});
+    EXPECT_EQ(run({"-dim", "-1"}), Set{"/minecraft/the_nether/region"});
+    EXPECT_EQ(run({"-dim", "minecraft:the_nether"}), Set{"/minecraft/the_nether/region"});
+    EXPECT_EQ(run({"-dim", "mod:deep/dark"}), Set{"/mod/deep/dark/region"});
 }
 
 } // namespace

@@ -242,6 +242,36 @@ TEST(NbtdumpRegion, PrintsSectionedChunksWithTheirIntArrays) {
     }
 }
 
+// A real 26.x region's records rewritten as LZ4, one of them external, print
+// as the originals did; the external one says so, and prints on its own too.
+TEST(NbtdumpRegion, Lz4AndExternalRecordsPrintAsTheOriginals) {
+    const std::string real = std::string(LODECAST_TEST_DATA) +
+                             "/worlds/26.2/dimensions/minecraft/overworld/region/r.-2.-9.mca";
+    TempDir dir;
+    const std::string copy = dir.file("r.-2.-9.mca");
+    write_file(copy, read_file(real));
+    const auto before = chunks_in(run_program(NBTDUMP_EXE, {copy}).out);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE,
+                          {"--compression", "lz4", "--external", "-34,-269", "--restyle", copy})
+                  .status,
+              0);
+    RunResult r = run_program(NBTDUMP_EXE, {copy});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto after = chunks_in(r.out);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        const bool external = before[i].first.starts_with("Chunk [-34, -269]");
+        std::string head = before[i].first;
+        head.insert(head.size() - 2, external ? ", external c.-34.-269.mcc" : "");
+        EXPECT_EQ(after[i].first, head);
+        EXPECT_TRUE(after[i].second == before[i].second) << head;
+    }
+    r = run_program(NBTDUMP_EXE, {dir.file("c.-34.-269.mcc")});
+    ASSERT_EQ(chunks_in(r.out).size(), 1u);
+    EXPECT_TRUE(chunks_in(r.out)[0].second == before[1].second);
+}
+
 } // namespace
 
 #endif

@@ -1,6 +1,7 @@
 #include "tools/lodecast-census/census_walk.h"
 
 #include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/pipeline/file_problem.h"
 #include "lodecast/storage/paletted_chunk.h"
@@ -126,8 +127,9 @@ std::string load_failure(const world_unit &unit, size_t i, chunk_status status) 
 
 bool census_world(const std::string &path, census &c, std::string &error,
                   const census_progress &progress) {
-    const world_kind kind = identify_world(path, path);
-    std::unique_ptr<world_format> format = open_world_format(kind, path, path, true);
+    const std::string overworld = dimension_folder(path, nullptr);
+    const world_kind kind = identify_world(path, overworld);
+    std::unique_ptr<world_format> format = open_world_format(kind, path, overworld, true);
     if (!format) {
         error = kind == world_kind::too_new ? "it was saved by a newer game than lodecast knows"
                 : kind == world_kind::unreadable_level

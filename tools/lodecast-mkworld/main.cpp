@@ -1,10 +1,16 @@
-// lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]] <dir>
+// lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]]
+//                  [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>
 //                  [chunks per side]
 //     Writes a world of n x n chunks (default 8) centred on chunk 0,0, into
 //     a folder that is missing or empty unless --force is given; with
 //     --region as region files and a level.dat, with --sectioned as a
 //     sectioned world (.mca) with a mod loader's block registry, with
-//     --paletted as a paletted world of 1.18 (or 1.16).
+//     --paletted as a paletted world of 1.18 (or 1.16); region records in
+//     the compression given, chunks named by --external in external files.
+// lodecast-mkworld [--compression lz4|zlib|none] [--external <x>,<z>]...
+//                  --restyle <region file>...
+//     Rewrites the records of region files in that compression (and those
+//     chunks external), whatever chunks they hold.
 // lodecast-mkworld --count <dir> <block id or name>
 //     Prints how many blocks of that id (of that name in a paletted world)
 //     the world's chunks hold.
@@ -13,6 +19,8 @@
 
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/chunk_name.h"
+#include "lodecast/formats/dimension.h"
+#include "lodecast/formats/region_file.h"
 #include "lodecast/formats/region_world.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/run/std_fds.h"
@@ -107,8 +115,8 @@ long long count_in_palettes(nbt_tag *root, const std::string &name) {
 
 // The chunks of a paletted world's region folder, which the tool's own
 // walk does not open yet.
-std::unique_ptr<world_format> open_paletted(const fs::path &dir) {
-    auto f = std::make_unique<region_world_format>((dir / "region").string(), "region",
+std::unique_ptr<world_format> open_paletted(const fs::path &folder) {
+    auto f = std::make_unique<region_world_format>((folder / "region").string(), "region",
                                                    region::extension::mca);
     return f->open() ? std::move(f) : nullptr;
 }
@@ -116,9 +124,11 @@ std::unique_ptr<world_format> open_paletted(const fs::path &dir) {
 // Blocks of id (named name in a paletted world) in every chunk of the
 // world at dir, of any format.
 int count_blocks(const fs::path &dir, int id, const std::string &name) {
-    const world_kind kind = identify_world(dir, dir);
-    std::unique_ptr<world_format> format =
-        kind == world_kind::paletted ? open_paletted(dir) : open_world_format(kind, dir, dir, true);
+    const std::string overworld = dimension_folder(dir, nullptr);
+    const world_kind kind = identify_world(dir, overworld);
+    std::unique_ptr<world_format> format = kind == world_kind::paletted
+                                               ? open_paletted(overworld)
+                                               : open_world_format(kind, dir, overworld, true);
     if (!format) {
         std::fprintf(stderr, "lodecast-mkworld: cannot read %s: %s\n", dir.c_str(),
                      std::strerror(errno));
@@ -159,18 +169,25 @@ int count_blocks(const fs::path &dir, int id, const std::string &name) {
 }
 
 const char help_text[] =
-    "Usage: lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]] <dir>\n"
+    "Usage: lodecast-mkworld [--force] [--region|--sectioned|--paletted[=1.16]]\n"
+    "                        [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>\n"
     "                        [chunks per side, 1-1024, default 8]\n"
     "       lodecast-mkworld --count <dir> <block id, or name in a paletted world>\n"
+    "       lodecast-mkworld [--compression ...] [--external <x>,<z>]... --restyle <region>...\n"
     "Writes a demo world centred on chunk 0,0 into a missing or empty folder\n"
-    "(--force: into one that already holds files), or counts a block.\n";
+    "(--force: into one that already holds files), or counts a block.\n"
+    "Region records are zlib-compressed unless --compression says otherwise;\n"
+    "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n"
+    "--restyle rewrites the records of existing region files that way.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,
-                 "Usage: %s [--force] [--region|--sectioned|--paletted[=1.16]] <dir>\n"
+                 "Usage: %s [--force] [--region|--sectioned|--paletted[=1.16]]\n"
+                 "       [--compression lz4|zlib|none] [--external <x>,<z>]... <dir>\n"
                  "       [chunks per side, 1-%d, default 8]\n"
-                 "       %s --count <dir> <block id, or name in a paletted world>\n",
-                 name, kMaxSide, name);
+                 "       %s --count <dir> <block id, or name in a paletted world>\n"
+                 "       %s [--compression ...] [--external <x>,<z>]... --restyle <region>...\n",
+                 name, kMaxSide, name, name);
     return 2;
 }
 
@@ -188,6 +205,30 @@ bool parse_int(const char *text, int lo, int hi, int *out) {
         return false;
     }
     *out = static_cast<int>(v);
+    return true;
+}
+
+bool parse_compression(const char *text, uint8_t *out) {
+    const std::string c = text;
+    *out = c == "lz4"    ? region::compression_lz4
+           : c == "zlib" ? region::compression_zlib
+           : c == "none" ? region::compression_none
+                         : 0;
+    return *out != 0;
+}
+
+// "<x>,<z>" in chunk coordinates.
+bool parse_chunk(const char *text, std::pair<int32_t, int32_t> *out) {
+    const std::string s = text;
+    const size_t comma = s.find(',');
+    int x = 0;
+    int z = 0;
+    if (comma == std::string::npos ||
+        !parse_int(s.substr(0, comma).c_str(), -kMaxSide, kMaxSide, &x) ||
+        !parse_int(s.substr(comma + 1).c_str(), -kMaxSide, kMaxSide, &z)) {
+        return false;
+    }
+    *out = {x, z};
     return true;
 }
 
@@ -209,18 +250,21 @@ int main(int argc, char **argv) {
         }
         return count_blocks(argv[2], id, argv[3]);
     }
-    // The two flags in either order.
+    // The flags in any order.
     bool force = false;
     bool region_files = false;
+    bool styled = false;
     mkworld::region_style style = mkworld::region_style::flat;
+    mkworld::record_style records;
     int first = 1;
-    for (; first < argc && first < 3; ++first) {
+    for (; first < argc; ++first) {
         static const std::pair<const char *, mkworld::region_style> styles[] = {
             {"--region", mkworld::region_style::flat},
             {"--sectioned", mkworld::region_style::sectioned},
             {"--paletted", mkworld::region_style::paletted_1_18},
             {"--paletted=1.16", mkworld::region_style::paletted_1_16}};
         const std::string flag = argv[first];
+        const char *value = first + 1 < argc ? argv[first + 1] : nullptr;
         const auto *known = std::find_if(std::begin(styles), std::end(styles),
                                          [&](const auto &s) { return flag == s.first; });
         if (flag == "--force" && !force) {
@@ -228,12 +272,28 @@ int main(int argc, char **argv) {
         } else if (known != std::end(styles) && !region_files) {
             region_files = true;
             style = known->second;
+        } else if (flag == "--compression" && value != nullptr &&
+                   parse_compression(value, &records.compression)) {
+            styled = true;
+            ++first;
+        } else if (flag == "--external" && value != nullptr &&
+                   parse_chunk(value, &records.external.emplace_back())) {
+            styled = true;
+            ++first;
+        } else if (flag == "--restyle" && !force && !region_files && first + 1 < argc) {
+            int result = 0;
+            for (int i = first + 1; i < argc; ++i) {
+                result |= mkworld::restyle_region(argv[i], records);
+            }
+            return result;
+        } else if (flag.starts_with("--")) {
+            return usage(name);
         } else {
             break;
         }
     }
     int side = 8;
-    if (argc < first + 1 || argc > first + 2 ||
+    if (argc < first + 1 || argc > first + 2 || (styled && !region_files) ||
         (argc == first + 2 && !parse_int(argv[first + 1], 1, kMaxSide, &side))) {
         return usage(name);
     }
@@ -244,6 +304,6 @@ int main(int argc, char **argv) {
                      argv[first]);
         return 1;
     }
-    return region_files ? mkworld::make_region_world(argv[first], side, style)
+    return region_files ? mkworld::make_region_world(argv[first], side, style, records)
                         : make_world(argv[first], side);
 }

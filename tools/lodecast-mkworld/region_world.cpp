@@ -1,7 +1,10 @@
 #include "region_world.h"
 
 #include "chunk_doc.h"
+#include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
+#include "lodecast/formats/staged_sink.h"
 #include "modern_chunk.h"
 #include "nbt/nbt_io.h"
 #include "sectioned_chunk.h"
@@ -52,10 +55,57 @@ nbt::document make_region_chunk(int32_t x, int32_t z, chunk_range range, region_
         x, z, style == region_style::paletted_1_18 ? paletted_era::v1_18 : paletted_era::v1_16, g);
 }
 
+// Chunk (x, z)'s record into its external file beside the region, and its
+// stub into the region.
+bool write_external(const fs::path &folder, int32_t x, int32_t z, int slot, uint8_t compression,
+                    const nbt::buffer &bytes, region::writer &out,
+                    uint32_t timestamp = kTimestamp) {
+    const fs::path file = folder / region::external_name(x, z);
+    return nbt_replace_file(file.c_str(), bytes.data(), bytes.size(), nullptr, nullptr) == NBT_OK &&
+           out.add_external_stub(slot, compression, timestamp) == region::write_result::ok;
+}
+
+bool is_external(const record_style &style, int32_t x, int32_t z) {
+    return std::find(style.external.begin(), style.external.end(), std::pair{x, z}) !=
+           style.external.end();
+}
+
+// The record of slot in style into out; false when it does not read as a
+// document (it is then carried over).
+bool restyle_record(const region::reader &in, int slot, region::chunk_pos c, const fs::path &folder,
+                    const record_style &style, nbt_codec *codec, region::writer &out,
+                    std::vector<fs::path> &stale, bool *failed) {
+    region::record rec;
+    std::vector<unsigned char> plain;
+    record_payload payload;
+    nbt::document doc = nbt::make_document();
+    if (in.read_record(slot, rec) != region::status::ok || !doc ||
+        record_payload_of(rec.compression, rec.bytes.data(), rec.bytes.size(), plain,
+                          max_chunk_decoded_bytes, &payload) != lz4_stream::result::ok ||
+        nbt_parse_memory(doc.get(), payload.data, payload.size, payload.how, nullptr, codec) !=
+            NBT_OK) {
+        return false;
+    }
+    nbt::buffer bytes;
+    const bool ok = encode_record(doc.get(), style.compression, bytes.get(), codec, plain);
+    const bool external = is_external(style, c.x, c.z) ||
+                          bytes.size() > region::max_record_sectors * region::sector_bytes -
+                                             region::record_head_bytes;
+    *failed =
+        !ok || !(external ? write_external(folder, c.x, c.z, slot, style.compression, bytes, out,
+                                           rec.timestamp)
+                          : out.add_record(slot, style.compression, bytes.data(), bytes.size(),
+                                           rec.timestamp) == region::write_result::ok);
+    if (rec.external && !external) {
+        stale.push_back(folder / region::external_name(c.x, c.z));
+    }
+    return true;
+}
+
 // Writes region (rx, rz) with every chunk of range inside it, slots in index
 // order; the file's size is added to *bytes. false after a message.
 bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range range, nbt_codec *codec,
-                  region_style style, uint64_t *bytes) {
+                  region_style style, const record_style &records, uint64_t *bytes) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "lodecast-mkworld: cannot create %s: %s\n", file.c_str(),
@@ -64,7 +114,8 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
     }
     region::fd_sink sink(fd);
     region::writer out(sink);
-    nbt::buffer encoded;
+    nbt::buffer record;
+    std::vector<unsigned char> scratch;
     bool ok = true;
     for (int slot = 0; slot < region::slot_count && ok; ++slot) {
         const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
@@ -72,10 +123,13 @@ bool write_region(const fs::path &file, int32_t rx, int32_t rz, chunk_range rang
             continue;
         }
         nbt::document doc = make_region_chunk(c.x, c.z, range, style);
-        encoded.clear();
-        ok = doc && nbt_encode(doc.get(), NBT_ZLIB, encoded.get(), codec) >= 0 &&
-             out.add_record(slot, region::compression_zlib, encoded.data(), encoded.size(),
-                            kTimestamp) == region::write_result::ok;
+        const bool external = is_external(records, c.x, c.z);
+        record.clear();
+        ok = doc && encode_record(doc.get(), records.compression, record.get(), codec, scratch) &&
+             (external ? write_external(file.parent_path(), c.x, c.z, slot, records.compression,
+                                        record, out)
+                       : out.add_record(slot, records.compression, record.data(), record.size(),
+                                        kTimestamp) == region::write_result::ok);
     }
     ok = ok && out.finish() == region::write_result::ok;
     struct stat st {};
@@ -163,7 +217,8 @@ bool write_level_dat(const fs::path &file, uint64_t size_on_disk, region_style s
 
 } // namespace
 
-int make_region_world(const fs::path &dir, int side, region_style style) {
+int make_region_world(const fs::path &dir, int side, region_style style,
+                      const record_style &records) {
     const int32_t lo = -(side / 2);
     const chunk_range range{lo, lo + side - 1};
     const fs::path folder = dir / "region";
@@ -181,7 +236,7 @@ int make_region_world(const fs::path &dir, int side, region_style style) {
                 folder / region::file_name(rx, rz,
                                            style == region_style::flat ? region::extension::mcr
                                                                        : region::extension::mca);
-            if (!write_region(file, rx, rz, range, codec.get(), style, &bytes)) {
+            if (!write_region(file, rx, rz, range, codec.get(), style, records, &bytes)) {
                 return 1;
             }
         }
@@ -191,6 +246,50 @@ int make_region_world(const fs::path &dir, int side, region_style style) {
         return 1;
     }
     std::fprintf(stderr, "Wrote %d chunks to %s\n", side * side, dir.c_str());
+    return 0;
+}
+
+int restyle_region(const fs::path &file, const record_style &style) {
+    int32_t rx = 0, rz = 0;
+    region::extension ext;
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    region::reader in;
+    if (!region::parse_file_name(file.filename().string(), &rx, &rz, &ext) || fd < 0 ||
+        in.open(fd) != region::open_result::ok) {
+        std::fprintf(stderr, "lodecast-mkworld: %s: not a readable region file\n", file.c_str());
+        if (fd >= 0) {
+            close(fd);
+        }
+        return 1;
+    }
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    in.find_external(folder.string(), rx, rz);
+    nbt_staged *staged = nullptr;
+    bool failed = nbt_stage_open(file.c_str(), &staged, nullptr) != NBT_OK;
+    staged_sink sink(staged);
+    region::writer out(sink);
+    nbt::codec codec = nbt::make_codec();
+    std::vector<unsigned char> scratch;
+    std::vector<fs::path> stale; // removed once the region no longer points at them
+    for (int slot = 0; slot < region::slot_count && !failed; ++slot) {
+        const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
+        if (!restyle_record(in, slot, c, folder, style, codec.get(), out, stale, &failed)) {
+            failed = out.carry(in, slot, scratch) != region::write_result::ok;
+        }
+    }
+    close(fd);
+    failed = failed || out.finish() != region::write_result::ok ||
+             nbt_stage_sync(staged, nullptr) != NBT_OK;
+    if (failed || nbt_stage_commit(staged, nullptr) != NBT_OK) {
+        if (failed) {
+            nbt_stage_discard(staged);
+        }
+        std::fprintf(stderr, "lodecast-mkworld: cannot rewrite %s\n", file.c_str());
+        return 1;
+    }
+    for (const fs::path &p : stale) {
+        ::unlink(p.c_str());
+    }
     return 0;
 }
 

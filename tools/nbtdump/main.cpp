@@ -71,8 +71,9 @@ int main(int argc, char **argv) {
     }
     int result = 0;
     for (int i = first; i < argc; ++i) {
-        result |=
-            nbtdump::is_region_file(argv[i]) ? nbtdump::dump_region(argv[i]) : dump_file(argv[i]);
+        result |= nbtdump::is_region_file(argv[i])     ? nbtdump::dump_region(argv[i])
+                  : nbtdump::is_external_file(argv[i]) ? nbtdump::dump_external(argv[i])
+                                                       : dump_file(argv[i]);
     }
     if (!close_stdout()) {
         std::fprintf(stderr, "nbtdump: cannot write standard output: %s\n", std::strerror(errno));

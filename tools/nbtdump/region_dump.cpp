@@ -2,6 +2,7 @@
 
 #include "escaped_tree.h"
 #include "lodecast/formats/chunk_document.h"
+#include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
 #include "nbt/nbt.hpp"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,15 +20,20 @@ namespace nbtdump {
 
 namespace {
 
+std::string_view base_name(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string folder_of(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? "." : std::string(path.substr(0, slash + 1));
+}
+
 // Coordinates of the region named by path's last component.
 bool region_of_path(const char *path, int32_t *rx, int32_t *rz) {
-    std::string_view name(path);
-    const size_t slash = name.rfind('/');
-    if (slash != std::string_view::npos) {
-        name.remove_prefix(slash + 1);
-    }
     region::extension ext;
-    return region::parse_file_name(name, rx, rz, &ext);
+    return region::parse_file_name(base_name(path), rx, rz, &ext);
 }
 
 // Why the file behind fd cannot be read as a region file; null when it can.
@@ -57,11 +64,23 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
     if (!doc) {
         return "out of memory";
     }
-    const nbt_compression how = rec.compression == region::compression_gzip ? NBT_GZIP : NBT_ZLIB;
+    std::vector<unsigned char> plain;
+    record_payload payload;
+    switch (record_payload_of(rec.compression, rec.bytes.data(), rec.bytes.size(), plain,
+                              max_chunk_decoded_bytes, &payload)) {
+    case lz4_stream::result::ok:
+        break;
+    case lz4_stream::result::damaged:
+        return "damaged LZ4 stream";
+    case lz4_stream::result::too_large:
+        return "over the size limit of a chunk";
+    case lz4_stream::result::no_memory:
+        return "out of memory";
+    }
     // What lodecast would read of a chunk, no more.
     const nbt_read_limits limits{max_chunk_decoded_bytes, max_chunk_tags, 0};
     const int rc =
-        nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), how, &limits, codec);
+        nbt_parse_memory(doc.get(), payload.data, payload.size, payload.how, &limits, codec);
     if (rc == NBT_ELIMIT) {
         return "over the limits of a chunk (decompressed size or tag count)";
     }
@@ -71,8 +90,10 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
     if (doc->root != nullptr && !escape_controls(doc->root)) {
         return "out of memory";
     }
-    std::printf("Chunk [%" PRId32 ", %" PRId32 "] in %s (slot %d, timestamp %" PRIu32 "):\n", c.x,
-                c.z, path, slot, rec.timestamp);
+    const std::string external =
+        rec.external ? ", external " + region::external_name(c.x, c.z) : "";
+    std::printf("Chunk [%" PRId32 ", %" PRId32 "] in %s (slot %d, timestamp %" PRIu32 "%s):\n", c.x,
+                c.z, path, slot, rec.timestamp, external.c_str());
     if (doc->root != nullptr) {
         nbt_print_tag(doc->root, 0);
     }
@@ -86,7 +107,26 @@ bool is_region_file(const char *path) {
     return region_of_path(path, &rx, &rz);
 }
 
-int dump_region(const char *path) {
+bool is_external_file(const char *path) {
+    int32_t x, z;
+    return region::parse_external_name(base_name(path), &x, &z);
+}
+
+int dump_external(const char *path) {
+    int32_t x = 0, z = 0;
+    region::parse_external_name(base_name(path), &x, &z);
+    const int32_t rx = region::region_of(x), rz = region::region_of(z);
+    for (const region::extension ext : {region::extension::mca, region::extension::mcr}) {
+        const std::string file = folder_of(path) + region::file_name(rx, rz, ext);
+        if (access(file.c_str(), F_OK) == 0) {
+            return dump_region(file.c_str(), region::slot_of(x, z));
+        }
+    }
+    std::fprintf(stderr, "nbtdump: %s: no region file beside it holds its chunk\n", path);
+    return 1;
+}
+
+int dump_region(const char *path, int only) {
     int32_t rx = 0, rz = 0;
     region_of_path(path, &rx, &rz);
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -100,11 +140,12 @@ int dump_region(const char *path) {
         close(fd);
         return 1;
     }
+    in.find_external(folder_of(path), rx, rz);
     nbt::codec codec = nbt::make_codec();
     region::record rec;
     int result = 0;
     for (int slot = 0; slot < region::slot_count; ++slot) {
-        if (in.state(slot) == region::status::absent) {
+        if (in.state(slot) == region::status::absent || (only >= 0 && slot != only)) {
             continue;
         }
         const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
