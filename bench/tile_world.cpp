@@ -164,8 +164,8 @@ int main(int argc, char **argv) {
     }
     const int32_t lo = -side / 2, hi = lo + side; // [lo, hi)
     auto chunk_at = [&](int32_t x, int32_t z) -> source_chunk & {
-        const size_t k = static_cast<size_t>(z - lo) * static_cast<size_t>(side) +
-                         static_cast<size_t>(x - lo);
+        const size_t k =
+            static_cast<size_t>(z - lo) * static_cast<size_t>(side) + static_cast<size_t>(x - lo);
         return s.chunks[k % s.chunks.size()];
     };
     nbt::buffer packed;
@@ -189,8 +189,8 @@ int main(int argc, char **argv) {
                 }
                 source_chunk &c = chunk_at(p.x, p.z);
                 encode_at(c, p.x, p.z, packed);
-                const uint8_t how = c.compression == NBT_GZIP ? region::compression_gzip
-                                                              : region::compression_zlib;
+                const uint8_t how =
+                    c.compression == NBT_GZIP ? region::compression_gzip : region::compression_zlib;
                 if (w.add_record(slot, how, packed.data(), packed.size(), c.timestamp) !=
                     region::write_result::ok) {
                     fail("a chunk does not fit in a region file");
