@@ -1,4 +1,4 @@
-// compute_limit <world dir>
+// compute_limit [-j <threads>] <world dir>
 //
 // The least CPU any tool that rewrites every chunk of a world at the default
 // level can spend per chunk: every chunk document is read into memory first
@@ -8,13 +8,19 @@
 // synced, so the figure does not move with the disk; bench/world-bench
 // divides the tool's times by it.
 //
-// Prints "<n> chunks, <ms> ms per chunk (compute limit; CPU <ms> ms per
-// chunk; ...)" on standard output;
+// With -j the documents are shared out among that many threads, each with
+// its own compressor: what all cores can reach at best, on this machine as
+// loaded as it is now.
+//
+// Prints "<n> chunks, <ms> ms per chunk (compute limit, <t> threads; CPU
+// <ms> ms per chunk; ...)" on standard output;
 // exit status 1 when a document does not decompress.
 #include "lodecast/formats/region_file.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +28,7 @@
 #include <libdeflate.h>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -86,11 +93,67 @@ double thread_cpu_ms() {
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+struct share {
+    size_t chunks = 0;
+    size_t failed = 0;
+    size_t bytes_out = 0;
+    double cpu_ms = 0;
+};
+
+// Documents first, first + step, ...: decompressed and compressed again.
+void run_share(const std::vector<document> &docs, size_t first, size_t step, share &out) {
+    const double cpu_start = thread_cpu_ms();
+    libdeflate_decompressor *d = libdeflate_alloc_decompressor();
+    libdeflate_compressor *c = libdeflate_alloc_compressor(6);
+    // Reused from chunk to chunk, as a tool would.
+    std::vector<unsigned char> plain(1 << 20), packed;
+    for (size_t i = first; d != nullptr && c != nullptr && i < docs.size(); i += step) {
+        const document &doc = docs[i];
+        size_t got = 0;
+        libdeflate_result r;
+        for (;;) {
+            r = doc.gzip ? libdeflate_gzip_decompress(d, doc.bytes.data(), doc.bytes.size(),
+                                                      plain.data(), plain.size(), &got)
+                         : libdeflate_zlib_decompress(d, doc.bytes.data(), doc.bytes.size(),
+                                                      plain.data(), plain.size(), &got);
+            if (r != LIBDEFLATE_INSUFFICIENT_SPACE || plain.size() >= (size_t{64} << 20)) {
+                break;
+            }
+            plain.resize(2 * plain.size());
+        }
+        if (r != LIBDEFLATE_SUCCESS) {
+            ++out.failed;
+            continue;
+        }
+        const size_t bound = doc.gzip ? libdeflate_gzip_compress_bound(c, got)
+                                      : libdeflate_zlib_compress_bound(c, got);
+        if (packed.size() < bound) {
+            packed.resize(bound);
+        }
+        out.bytes_out +=
+            doc.gzip ? libdeflate_gzip_compress(c, plain.data(), got, packed.data(), packed.size())
+                     : libdeflate_zlib_compress(c, plain.data(), got, packed.data(), packed.size());
+        ++out.chunks;
+    }
+    if (d == nullptr || c == nullptr) {
+        out.failed = docs.size(); // out of memory
+    }
+    libdeflate_free_compressor(c);
+    libdeflate_free_decompressor(d);
+    out.cpu_ms = thread_cpu_ms() - cpu_start;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "Usage: %s <world dir>\n", argv[0]);
+    int threads = 1;
+    if (argc == 4 && std::string(argv[1]) == "-j") {
+        threads = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
+    if (argc != 2 || threads < 1 || threads > 256) {
+        std::fprintf(stderr, "Usage: %s [-j <threads>] <world dir>\n", argv[0]);
         return 1;
     }
     std::vector<document> docs;
@@ -105,55 +168,39 @@ int main(int argc, char **argv) {
         load_chunk_files(argv[1], docs);
     }
 
-    libdeflate_decompressor *d = libdeflate_alloc_decompressor();
-    libdeflate_compressor *c = libdeflate_alloc_compressor(6);
-    if (d == nullptr || c == nullptr) {
-        std::fprintf(stderr, "Out of memory\n");
-        return 1;
-    }
-    // Reused from chunk to chunk, as a tool would.
-    std::vector<unsigned char> plain(1 << 20), packed;
-    size_t bytes_out = 0;
-    int failed = 0;
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu_start = thread_cpu_ms();
-    for (const document &doc : docs) {
-        size_t got = 0;
-        libdeflate_result r;
-        for (;;) {
-            r = doc.gzip ? libdeflate_gzip_decompress(d, doc.bytes.data(), doc.bytes.size(),
-                                                      plain.data(), plain.size(), &got)
-                         : libdeflate_zlib_decompress(d, doc.bytes.data(), doc.bytes.size(),
-                                                      plain.data(), plain.size(), &got);
-            if (r != LIBDEFLATE_INSUFFICIENT_SPACE || plain.size() >= (size_t{64} << 20)) {
-                break;
+    // Every thread is started before the clock, and waits for it.
+    std::vector<share> shares(static_cast<size_t>(threads));
+    std::vector<std::thread> pool;
+    std::atomic<bool> go{false};
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            while (!go.load()) {
+                std::this_thread::yield();
             }
-            plain.resize(2 * plain.size());
-        }
-        if (r != LIBDEFLATE_SUCCESS) {
-            ++failed;
-            continue;
-        }
-        const size_t bound = doc.gzip ? libdeflate_gzip_compress_bound(c, got)
-                                      : libdeflate_zlib_compress_bound(c, got);
-        if (packed.size() < bound) {
-            packed.resize(bound);
-        }
-        bytes_out +=
-            doc.gzip ? libdeflate_gzip_compress(c, plain.data(), got, packed.data(), packed.size())
-                     : libdeflate_zlib_compress(c, plain.data(), got, packed.data(), packed.size());
+            run_share(docs, static_cast<size_t>(t), static_cast<size_t>(threads),
+                      shares[static_cast<size_t>(t)]);
+        });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    go = true;
+    for (std::thread &t : pool) {
+        t.join();
     }
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    const double cpu = thread_cpu_ms() - cpu_start;
-    libdeflate_free_compressor(c);
-    libdeflate_free_decompressor(d);
-    if (failed != 0) {
-        std::fprintf(stderr, "%d documents did not decompress\n", failed);
+    share all;
+    for (const share &sh : shares) {
+        all.chunks += sh.chunks;
+        all.failed += sh.failed;
+        all.bytes_out += sh.bytes_out;
+        all.cpu_ms += sh.cpu_ms;
     }
-    const size_t n = docs.size() - static_cast<size_t>(failed);
-    const double per = n == 0 ? 0.0 : 1.0 / static_cast<double>(n);
-    std::printf("%zu chunks, %.4f ms per chunk (compute limit; CPU %.4f ms per chunk; %zu bytes "
-                "out)\n",
-                n, took.count() * per, cpu * per, bytes_out);
-    return failed == 0 ? 0 : 1;
+    if (all.failed != 0) {
+        std::fprintf(stderr, "%zu documents did not decompress\n", all.failed);
+    }
+    const double per = all.chunks == 0 ? 0.0 : 1.0 / static_cast<double>(all.chunks);
+    std::printf("%zu chunks, %.4f ms per chunk (compute limit, %d thread%s; CPU %.4f ms per chunk; "
+                "%zu bytes out)\n",
+                all.chunks, took.count() * per, threads, threads == 1 ? "" : "s", all.cpu_ms * per,
+                all.bytes_out);
+    return all.failed == 0 ? 0 : 1;
 }
