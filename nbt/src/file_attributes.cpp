@@ -67,7 +67,10 @@ struct Block {
 template <class Read> ssize_t read_sized(Block &block, Read read) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         ssize_t size = read(nullptr, 0);
-        if (size < 0 || !block.resize(static_cast<size_t>(size))) {
+        if (size <= 0) {
+            return size; // nothing to read (most files have no attributes), or -1
+        }
+        if (!block.resize(static_cast<size_t>(size))) {
             return -1;
         }
         ssize_t got = read(block.p, static_cast<size_t>(size));
@@ -146,13 +149,20 @@ mode_t new_file_mode() {
 mode_t carry_attributes(int fd, int dir, const char *name, const struct stat &old,
                         nbt_replace_report &report) {
     // Group and owner separately: a member of the file's group may keep the
-    // group though it may not keep the owner.
-    (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    if (::geteuid() == 0) {
-        (void)!::fchown(fd, old.st_uid, static_cast<gid_t>(-1));
-    }
+    // group though it may not keep the owner. A new file usually has both
+    // already (its writer owns the old one): then nothing is changed.
     struct stat now {};
-    if (::fstat(fd, &now) != 0) {
+    const bool known = ::fstat(fd, &now) == 0;
+    bool asked = false;
+    if (!known || now.st_gid != old.st_gid) {
+        (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        asked = true;
+    }
+    if ((!known || now.st_uid != old.st_uid) && ::geteuid() == 0) {
+        (void)!::fchown(fd, old.st_uid, static_cast<gid_t>(-1));
+        asked = true;
+    }
+    if (asked && ::fstat(fd, &now) != 0) {
         now.st_uid = static_cast<uid_t>(-1);
         now.st_gid = static_cast<gid_t>(-1);
     }
