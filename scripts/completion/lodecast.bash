@@ -34,7 +34,7 @@ _lodecast() {
         ;;
     *)
         mapfile -t COMPREPLY < <(compgen -W '-r -mn -mx -s -d -oo -ob -oa -mb -ma -bb
-            -v -vv -j -seed -dim -record -record-adopt -backup -n -map' -- "$cur")
+            -v -vv -j -seed -dim -record -record-adopt -backup -n -map -unfinished -base -deep' -- "$cur")
         ;;
     esac
 }
