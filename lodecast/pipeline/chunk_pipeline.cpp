@@ -351,7 +351,10 @@ void chunk_pipeline::commit(unit_job *u) {
     if (full) {
         flush_group();
     }
-    // The walk's thread may be waiting for this group: it flushes it.
+    // The walk's thread may be waiting for this group: it flushes it. It
+    // looks at the group and goes to sleep under the pool's lock, so taking
+    // that lock first keeps the wake-up from falling between the two.
+    { std::lock_guard<std::mutex> lock(pool_->m); }
     pool_->done_cv.notify_one();
 }
 
