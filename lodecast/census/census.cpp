@@ -84,8 +84,10 @@ std::array<int, max_sectioned_id + 1> tally_slots(const census &c) {
     return slot;
 }
 
+} // namespace
+
 // Adds one chunk's counts (here[tally][y]) to the tallies.
-void add_chunk(const std::vector<std::vector<uint64_t>> &here, census &c) {
+void add_chunk_counts(const std::vector<std::vector<uint64_t>> &here, census &c) {
     for (size_t s = 0; s < c.ores.size(); ++s) {
         uint64_t sum = 0;
         for (size_t y = 0; y < here[s].size(); ++y) {
@@ -100,8 +102,6 @@ void add_chunk(const std::vector<std::vector<uint64_t>> &here, census &c) {
     ++c.chunks_counted;
 }
 
-} // namespace
-
 void count_blocks(const unsigned char *blocks, census &c) {
     const auto slot = tally_slots(c);
     std::vector<std::vector<uint64_t>> here(c.ores.size(), std::vector<uint64_t>(chunk_height, 0));
@@ -111,7 +111,7 @@ void count_blocks(const unsigned char *blocks, census &c) {
             ++here[static_cast<size_t>(s)][static_cast<size_t>(i % chunk_height)];
         }
     }
-    add_chunk(here, c);
+    add_chunk_counts(here, c);
 }
 
 void count_sections(const chunk_sections &sections, census &c) {
@@ -132,5 +132,5 @@ void count_sections(const chunk_sections &sections, census &c) {
             }
         }
     }
-    add_chunk(here, c);
+    add_chunk_counts(here, c);
 }

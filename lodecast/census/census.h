@@ -60,6 +60,10 @@ census make_state_census(const std::vector<std::string> &states, int bottom, int
 // The label of a tally in reports: "Coal (16)", or a state's name.
 std::string tally_label(const ore_tally &t);
 
+// Add one chunk's counts (here[tally][y], heights from the census's
+// bottom) to the tallies.
+void add_chunk_counts(const std::vector<std::vector<uint64_t>> &here, census &c);
+
 // Add one chunk's block array (chunk_block_count ids) to the tallies.
 void count_blocks(const unsigned char *blocks, census &c);
 

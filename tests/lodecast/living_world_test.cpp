@@ -47,6 +47,17 @@ std::vector<ore_plan> one_ore(int id, const options &opt) {
     return plan;
 }
 
+// A Lapis run in this process, every sync going through syncer; its
+// status, and its messages in err.
+template <typename Syncer>
+int lapis_run(const std::string &w, const options &opt, Syncer &syncer, std::string &err) {
+    nbt_durability d = run_durability();
+    d.sync = Syncer::sync;
+    d.context = &syncer;
+    output_capture capture(&err);
+    return update_world(w.c_str(), opt, one_ore(21, opt), d);
+}
+
 uint64_t count_of(const std::string &world, int id) {
     return std::stoull(
         run_program(LODECAST_MKWORLD_EXE, {"--count", world, std::to_string(id)}).out);
@@ -97,16 +108,8 @@ TEST(SessionLock, ALockTakenDuringTheRunStopsItAndLeavesEveryUnitWhole) {
         }
         ore_srand(3);
         lock_thief thief{w + "/session.lock", 0, 2 + c.theft_at_sync};
-        nbt_durability d = run_durability();
-        d.sync = lock_thief::sync;
-        d.context = &thief;
         std::string err;
-        int status = 0;
-        {
-            output_capture capture(&err);
-            status = update_world(w.c_str(), opt, one_ore(21, opt), d);
-        }
-        EXPECT_EQ(status, 1);
+        EXPECT_EQ(lapis_run(w, opt, thief, err), 1);
         EXPECT_NE(err.find(w + "/session.lock changed during the run: another program opened the "
                                "world. lodecast stopped"),
                   std::string::npos)
@@ -163,16 +166,8 @@ TEST(RunLock, ASecondRunOnTheSameWorldRefusesAtOnceAndChangesNothing) {
         opt.set |= OPT_RECORD;
         second_run second;
         second.world = w;
-        nbt_durability d = run_durability();
-        d.sync = second_run::sync;
-        d.context = &second;
         std::string err;
-        int status = 0;
-        {
-            output_capture capture(&err);
-            status = update_world(w.c_str(), opt, one_ore(21, opt), d);
-        }
-        EXPECT_EQ(status, 0) << err;
+        EXPECT_EQ(lapis_run(w, opt, second, err), 0) << err;
         EXPECT_EQ(second.seen.status, 1);
         EXPECT_NE(second.seen.err.find("another lodecast run is updating " + w + " (it holds " + w +
                                        "/lodecast-data/run.lock) - nothing changed"),

@@ -98,16 +98,7 @@ bool count_paletted(nbt_tag *root, census &c) {
     if (chunk.refused()) {
         return false;
     }
-    for (size_t k = 0; k < c.ores.size(); ++k) {
-        uint64_t sum = 0;
-        for (size_t y = 0; y < here[k].size(); ++y) {
-            c.ores[k].per_y[y] += here[k][y];
-            sum += here[k][y];
-        }
-        c.ores[k].total += sum;
-        c.ores[k].chunks += sum > 0 ? 1 : 0;
-    }
-    ++c.chunks_counted;
+    add_chunk_counts(here, c);
     return true;
 }
 
