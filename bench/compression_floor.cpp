@@ -13,6 +13,7 @@
 //
 // Prints the number of chunks and the time per chunk on standard output;
 // exit status 1 when a file could not be rewritten.
+#include "durable/durable.h"
 #include "lodecast/formats/region_file.h"
 #include "lodecast/formats/staged_sink.h"
 #include "nbt/nbt.hpp"
@@ -60,12 +61,12 @@ bool rewrite(const std::string &path, nbt_codec *codec, nbt::buffer &packed) {
     nbt::document doc(f);
     packed.clear();
     // The file alone is synced before its rename, as the tool does.
-    const nbt_durability file_only{1, 0, nullptr, nullptr};
+    const durable_policy file_only{1, 0, nullptr, nullptr};
     return nbt_parse_memory(doc.get(), raw.data(), raw.size(), NBT_GZIP, nullptr, codec) ==
                NBT_OK &&
            nbt_encode(doc.get(), NBT_GZIP, packed.get(), codec) >= 0 &&
-           nbt_replace_file(path.c_str(), packed.data(), packed.size(), &file_only, nullptr) ==
-               NBT_OK;
+           durable_replace_file(path.c_str(), packed.data(), packed.size(), &file_only, nullptr) ==
+               DURABLE_OK;
 }
 
 // Rewrites every record of the region file at path; the chunks it held, or
@@ -76,9 +77,9 @@ long rewrite_region(const std::string &path, nbt_codec *codec, nbt::buffer &pack
     if (fd < 0 || in.open(fd) != region::open_result::ok) {
         return -1;
     }
-    nbt::staged out;
+    durable::staged out;
     long chunks = 0;
-    bool ok = out.open(path.c_str()) == NBT_OK;
+    bool ok = out.open(path.c_str()) == DURABLE_OK;
     staged_sink sink(out.get());
     region::writer w(sink);
     region::record rec;
@@ -97,9 +98,10 @@ long rewrite_region(const std::string &path, nbt_codec *codec, nbt::buffer &pack
         ++chunks;
     }
     close(fd);
-    const nbt_durability file_only{1, 0, nullptr, nullptr};
+    const durable_policy file_only{1, 0, nullptr, nullptr};
     ok = ok && w.finish() == region::write_result::ok &&
-         nbt_stage_sync(out.get(), &file_only) == NBT_OK && out.commit(&file_only) == NBT_OK;
+         durable_stage_sync(out.get(), &file_only) == DURABLE_OK &&
+         out.commit(&file_only) == DURABLE_OK;
     return ok ? chunks : -1;
 }
 

@@ -1,4 +1,5 @@
 #include "lodecast/formats/chunk_files.h"
+#include "durable/durable.h"
 
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/chunk_name.h"
@@ -116,11 +117,11 @@ class chunk_file_unit : public world_unit {
     }
     bool changed() const override { return bytes_.size() > 0; }
 
-    chunk_status commit(const nbt_durability &durability) override {
+    chunk_status commit(const durable_policy &durability) override {
         // The writer replaces the file only once the whole content is on
         // disk, and refuses a file the user may not write.
         if (stage() != chunk_status::ok || sync_staged(durability) != chunk_status::ok) {
-            nbt_stage_discard(staged_);
+            durable_stage_discard(staged_);
             staged_ = nullptr;
             return chunk_status::write_failed;
         }
@@ -133,34 +134,34 @@ class chunk_file_unit : public world_unit {
     bool rewrites_unchanged() const override { return true; }
     chunk_status stage() override {
         errno = 0;
-        if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
+        if (durable_stage_open(path_.c_str(), &staged_, &report_) != DURABLE_OK) {
             staged_ = nullptr;
-            return written(NBT_ERR);
+            return written(DURABLE_ERR);
         }
-        const int r = nbt_stage_write(staged_, bytes_.data(), bytes_.size());
+        const int r = durable_stage_write(staged_, bytes_.data(), bytes_.size());
         bytes_.release();
         return written(r);
     }
-    chunk_status sync_staged(const nbt_durability &d) override {
-        return written(nbt_stage_sync(staged_, &d));
+    chunk_status sync_staged(const durable_policy &d) override {
+        return written(durable_stage_sync(staged_, &d));
     }
-    chunk_status publish(const nbt_durability &d) override {
-        nbt_staged *s = staged_;
+    chunk_status publish(const durable_policy &d) override {
+        durable_staged *s = staged_;
         staged_ = nullptr;
         if (!may_rename()) {
-            nbt_stage_discard(s);
+            durable_stage_discard(s);
             errno = 0; // the run stops: the lock says why
-            return written(NBT_ERR);
+            return written(DURABLE_ERR);
         }
-        return written(nbt_stage_commit(s, &d));
+        return written(durable_stage_commit(s, &d));
     }
-    ~chunk_file_unit() override { nbt_stage_discard(staged_); }
+    ~chunk_file_unit() override { durable_stage_discard(staged_); }
 
   private:
     // A write's result; a failure keeps its errno for the report.
     chunk_status written(int r) {
-        write_errno_ = r == NBT_OK ? 0 : errno;
-        return r == NBT_OK ? chunk_status::ok : chunk_status::write_failed;
+        write_errno_ = r == DURABLE_OK ? 0 : errno;
+        return r == DURABLE_OK ? chunk_status::ok : chunk_status::write_failed;
     }
 
     // The whole file into out: size bytes as examined, and no more than the
@@ -214,8 +215,8 @@ class chunk_file_unit : public world_unit {
     ino_t folder_ino_;
     chunk_meta meta_;
     nbt::buffer bytes_;
-    nbt_replace_report report_{};
-    nbt_staged *staged_ = nullptr;
+    durable_report report_{};
+    durable_staged *staged_ = nullptr;
     mutable int open_errno_ = 0; // the unit's one chunk is loaded by one thread
     int write_errno_ = 0;        // why its last write failed
 };

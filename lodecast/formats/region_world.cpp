@@ -1,4 +1,5 @@
 #include "lodecast/formats/region_world.h"
+#include "durable/durable.h"
 
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/formats/record_codec.h"
@@ -92,10 +93,10 @@ class region_unit : public world_unit {
     }
     ~region_unit() override {
         if (staged_ != nullptr) {
-            nbt_stage_discard(staged_);
+            durable_stage_discard(staged_);
         }
-        for (nbt_staged *s : external_files_) {
-            nbt_stage_discard(s);
+        for (durable_staged *s : external_files_) {
+            durable_stage_discard(s);
         }
         ::close(fd_);
     }
@@ -214,31 +215,31 @@ class region_unit : public world_unit {
     // A file that could not even be opened for writing is reported too.
     bool changed() const override { return changed_ || staged_ != nullptr || failed_; }
 
-    chunk_status commit(const nbt_durability &durability) override {
+    chunk_status commit(const durable_policy &durability) override {
         carry_until(region::slot_count);
         if (failed_ || writer_->finish() != region::write_result::ok ||
-            nbt_stage_sync(staged_, &durability) != NBT_OK || !may_rename()) {
+            durable_stage_sync(staged_, &durability) != DURABLE_OK || !may_rename()) {
             fail();
             return chunk_status::write_failed;
         }
         // External files first, each whole, so that the new region never
         // points at a missing one.
-        for (nbt_staged *&e : external_files_) {
-            nbt_staged *one = e;
+        for (durable_staged *&e : external_files_) {
+            durable_staged *one = e;
             e = nullptr;
-            if (nbt_stage_sync(one, &durability) != NBT_OK) {
+            if (durable_stage_sync(one, &durability) != DURABLE_OK) {
                 fail();
-                nbt_stage_discard(one);
+                durable_stage_discard(one);
                 return chunk_status::write_failed;
             }
-            if (nbt_stage_commit(one, &durability) != NBT_OK) {
+            if (durable_stage_commit(one, &durability) != DURABLE_OK) {
                 fail();
                 return chunk_status::write_failed;
             }
         }
-        nbt_staged *s = staged_;
+        durable_staged *s = staged_;
         staged_ = nullptr;
-        if (nbt_stage_commit(s, &durability) != NBT_OK) {
+        if (durable_stage_commit(s, &durability) != DURABLE_OK) {
             fail();
             return chunk_status::write_failed;
         }
@@ -296,7 +297,7 @@ class region_unit : public world_unit {
 
     bool begin_writing() {
         errno = 0; // a refusal without a system error leaves no stale reason
-        if (nbt_stage_open(path_.c_str(), &staged_, &report_) != NBT_OK) {
+        if (durable_stage_open(path_.c_str(), &staged_, &report_) != DURABLE_OK) {
             staged_ = nullptr;
             fail();
             return false;
@@ -314,13 +315,13 @@ class region_unit : public world_unit {
     // The record's bytes into the chunk's external file, staged until the
     // commit, and its stub into the region.
     void write_external(size_t i, const nbt::buffer &bytes) {
-        nbt_staged *e = nullptr;
-        if (nbt_stage_open(external_path(i).c_str(), &e, nullptr) != NBT_OK) {
+        durable_staged *e = nullptr;
+        if (durable_stage_open(external_path(i).c_str(), &e, nullptr) != DURABLE_OK) {
             fail();
             return;
         }
         external_files_.push_back(e);
-        if (nbt_stage_write(e, bytes.data(), bytes.size()) != NBT_OK ||
+        if (durable_stage_write(e, bytes.data(), bytes.size()) != DURABLE_OK ||
             writer_->add_external_stub(slots_[i], compressions_[i], now_) !=
                 region::write_result::ok) {
             fail();
@@ -367,10 +368,10 @@ class region_unit : public world_unit {
     mutable std::vector<uint8_t> compressions_;
     mutable std::vector<uint8_t> externals_;
     mutable bool unknown_said_ = false;
-    nbt_staged *staged_ = nullptr;
-    std::vector<nbt_staged *> external_files_;
+    durable_staged *staged_ = nullptr;
+    std::vector<durable_staged *> external_files_;
     std::vector<std::string> stale_;
-    nbt_replace_report report_{};
+    durable_report report_{};
     std::unique_ptr<staged_sink> sink_;
     std::unique_ptr<region::writer> writer_;
     std::vector<unsigned char> raw_;

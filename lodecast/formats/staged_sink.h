@@ -3,21 +3,21 @@
 #ifndef LODECAST_STAGED_SINK_H
 #define LODECAST_STAGED_SINK_H
 
+#include "durable/durable.h"
 #include "lodecast/formats/region_file.h"
-#include "nbt/nbt_io.h"
 
 class staged_sink : public region::sink {
   public:
-    explicit staged_sink(nbt_staged *s) : s_(s) {}
+    explicit staged_sink(durable_staged *s) : s_(s) {}
     bool append(const void *data, size_t n) override {
-        return nbt_stage_write(s_, data, n) == NBT_OK;
+        return durable_stage_write(s_, data, n) == DURABLE_OK;
     }
     bool write_at(uint64_t offset, const void *data, size_t n) override {
-        return nbt_stage_pwrite(s_, data, n, offset) == NBT_OK;
+        return durable_stage_pwrite(s_, data, n, offset) == DURABLE_OK;
     }
 
   private:
-    nbt_staged *s_;
+    durable_staged *s_;
 };
 
 #endif

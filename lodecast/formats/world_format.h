@@ -8,6 +8,7 @@
 #ifndef LODECAST_WORLD_FORMAT_H
 #define LODECAST_WORLD_FORMAT_H
 
+#include "durable/durable.h"
 #include "nbt/nbt.hpp"
 
 #include <cstdint>
@@ -104,7 +105,7 @@ class world_unit {
     virtual bool changed() const = 0;
     // Replace the unit on disk with what was accepted; on failure it keeps
     // its old content. Any thread.
-    virtual chunk_status commit(const nbt_durability &durability) = 0;
+    virtual chunk_status commit(const durable_policy &durability) = 0;
     // After a commit: the new file could not keep the old one's owner.
     virtual bool owner_changed() const = 0;
 
@@ -115,8 +116,8 @@ class world_unit {
     // each in place. A unit that cannot be grouped is committed alone.
     virtual bool groupable() const { return false; }
     virtual chunk_status stage() { return chunk_status::write_failed; }
-    virtual chunk_status sync_staged(const nbt_durability &) { return chunk_status::write_failed; }
-    virtual chunk_status publish(const nbt_durability &) { return chunk_status::write_failed; }
+    virtual chunk_status sync_staged(const durable_policy &) { return chunk_status::write_failed; }
+    virtual chunk_status publish(const durable_policy &) { return chunk_status::write_failed; }
 
     // Asked immediately before commit or publish renames the new content
     // into place (the run's session lock); false: the unit keeps its old

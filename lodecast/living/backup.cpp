@@ -1,6 +1,6 @@
 #include "lodecast/living/backup.h"
 
-#include "nbt/nbt_io.h"
+#include "durable/durable.h"
 
 #include <atomic>
 #include <cerrno>
@@ -179,7 +179,7 @@ backup_folder::result backup_folder::keep(const std::string &path, std::string &
         errno = err;
         return err == EEXIST ? result::exists : failed("cannot copy into");
     }
-    if (nbt_sync_folder(parent_of(dest).c_str(), 0, nullptr) != NBT_OK) {
+    if (durable_sync_folder(parent_of(dest).c_str(), 0, nullptr) != DURABLE_OK) {
         return failed("cannot sync the folder of");
     }
     return result::kept;

@@ -1,4 +1,5 @@
 #include "lodecast/living/chunk_record.h"
+#include "durable/durable.h"
 
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/level_data.h"
@@ -35,7 +36,7 @@ bool write_all(int fd, const std::string &text) {
 }
 
 bool sync_folder(const std::string &dir) {
-    return nbt_sync_folder(dir.c_str(), 0, nullptr) == NBT_OK;
+    return durable_sync_folder(dir.c_str(), 0, nullptr) == DURABLE_OK;
 }
 
 } // namespace
@@ -191,7 +192,7 @@ bool chunk_record::read_lines(int fd, off_t &whole, std::string &error) {
     return true;
 }
 
-bool chunk_record::open(bool writable, bool adopt, const nbt_durability &durability,
+bool chunk_record::open(bool writable, bool adopt, const durable_policy &durability,
                         std::string &error) {
     const std::string folder = world_ + "/" + record_folder;
     const auto fail = [&](const std::string &what) {

@@ -17,8 +17,8 @@
 #ifndef LODECAST_CHUNK_RECORD_H
 #define LODECAST_CHUNK_RECORD_H
 
+#include "durable/durable.h"
 #include "lodecast/run/options.h"
-#include "nbt/nbt_io.h"
 
 #include <cstdint>
 #include <mutex>
@@ -47,7 +47,7 @@ class chunk_record {
     // record of another world is taken over (its identity stays). false
     // with a message in error: also for a record that is not a regular file
     // or is over record_size_limit.
-    bool open(bool writable, bool adopt, const nbt_durability &durability, std::string &error);
+    bool open(bool writable, bool adopt, const durable_policy &durability, std::string &error);
     bool has(int32_t x, int32_t z) const;
     // Appends and syncs one line per chunk (with sync false, the lines wait
     // for sync()); any thread. false on failure.
@@ -75,7 +75,7 @@ class chunk_record {
     std::set<std::pair<int32_t, int32_t>> done_;
     std::mutex m_;
     int fd_ = -1;
-    nbt_durability durability_{};
+    durable_policy durability_{};
 };
 
 // The settings of a run as the record writes them.

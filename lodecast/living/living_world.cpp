@@ -44,7 +44,7 @@ bool living_world::claim() {
     return false;
 }
 
-bool living_world::start(const nbt_durability &durability) {
+bool living_world::start(const durable_policy &durability) {
     std::string error;
     const auto refuse = [&](const std::string &why) {
         out_printf("%s - nothing changed\n", shown(why).c_str());
@@ -72,7 +72,7 @@ bool living_world::start(const nbt_durability &durability) {
     if (lock_) {
         // The lock is taken before anything is written: a world in use is
         // the game's until we own it.
-        nbt_durability d = durability;
+        durable_policy d = durability;
         d.sync_file = 1;
         d.sync_folder = 1;
         if (!lock_->take(d, error)) {

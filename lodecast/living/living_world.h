@@ -5,6 +5,7 @@
 #ifndef LODECAST_LIVING_WORLD_H
 #define LODECAST_LIVING_WORLD_H
 
+#include "durable/durable.h"
 #include "lodecast/living/backup.h"
 #include "lodecast/living/chunk_record.h"
 #include "lodecast/living/dry_run.h"
@@ -28,7 +29,7 @@ class living_world {
     bool claim();
     // Checks the options, reads the record and takes the lock (a dry run
     // takes nothing). false after saying why; the world is unchanged.
-    bool start(const nbt_durability &durability);
+    bool start(const durable_policy &durability);
     // The commit hook and dry mode for the pipeline.
     void configure(pipeline_config &config);
 

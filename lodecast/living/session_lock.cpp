@@ -1,4 +1,5 @@
 #include "lodecast/living/session_lock.h"
+#include "durable/durable.h"
 
 #include <cerrno>
 #include <chrono>
@@ -33,7 +34,7 @@ bool session_lock::read(std::array<unsigned char, 8> &out, bool &exists) const {
     return exact;
 }
 
-bool session_lock::take(const nbt_durability &durability, std::string &error) {
+bool session_lock::take(const durable_policy &durability, std::string &error) {
     std::array<unsigned char, 8> old{};
     const bool whole = read(old, exists_);
     if (!exists_) {
@@ -59,8 +60,8 @@ bool session_lock::take(const nbt_durability &durability, std::string &error) {
         stamp_[static_cast<size_t>(i)] = static_cast<unsigned char>(ms & 0xFF);
         ms >>= 8;
     }
-    if (nbt_replace_file(path_.c_str(), stamp_.data(), stamp_.size(), &durability, nullptr) !=
-        NBT_OK) {
+    if (durable_replace_file(path_.c_str(), stamp_.data(), stamp_.size(), &durability, nullptr) !=
+        DURABLE_OK) {
         error = std::strerror(errno != 0 ? errno : EIO);
         return false;
     }

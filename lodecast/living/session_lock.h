@@ -7,7 +7,7 @@
 #ifndef LODECAST_SESSION_LOCK_H
 #define LODECAST_SESSION_LOCK_H
 
-#include "nbt/nbt_io.h"
+#include "durable/durable.h"
 
 #include <array>
 #include <string>
@@ -19,7 +19,7 @@ class session_lock {
     // Takes the lock when the world has the file (a world without it keeps
     // none). false with the reason in error when it could not be written or
     // is not a regular file (a link is never followed).
-    bool take(const nbt_durability &durability, std::string &error);
+    bool take(const durable_policy &durability, std::string &error);
     // Whether the file still holds what take() left there (or is still
     // missing). Safe from any thread.
     bool still_ours() const;

@@ -1,4 +1,5 @@
 #include "lodecast/pipeline/chunk_pipeline.h"
+#include "durable/durable.h"
 
 #include "lodecast/pipeline/output.h"
 
@@ -370,9 +371,9 @@ void chunk_pipeline::flush_group() {
     if (units.empty()) {
         return;
     }
-    const bool synced =
-        nbt_sync_folder(units.front()->unit->folder().c_str(), 1, &config_.durability) == NBT_OK;
-    nbt_durability in_place = config_.durability;
+    const bool synced = durable_sync_folder(units.front()->unit->folder().c_str(), 1,
+                                            &config_.durability) == DURABLE_OK;
+    durable_policy in_place = config_.durability;
     in_place.sync_file = 0; // done above
     in_place.sync_folder = 0;
     // Every unit passes the run's checks first; what they write is made
@@ -578,7 +579,7 @@ void chunk_pipeline::sync_written() {
     std::set<dev_t> synced;
     std::set<dev_t> refused;
     const auto sync_fs_of = [&](const std::string &dir, dev_t dev) {
-        const bool ok = nbt_sync_folder(dir.c_str(), 1, &config_.durability) == NBT_OK;
+        const bool ok = durable_sync_folder(dir.c_str(), 1, &config_.durability) == DURABLE_OK;
         (ok ? synced : refused).insert(dev);
         return ok;
     };
@@ -593,7 +594,7 @@ void chunk_pipeline::sync_written() {
             continue;
         }
         if (refused.count(dev) != 0 || !sync_fs_of(dir, dev)) {
-            (void)nbt_sync_folder(dir.c_str(), 0, &config_.durability);
+            (void)durable_sync_folder(dir.c_str(), 0, &config_.durability);
         }
     }
 }

@@ -15,6 +15,7 @@
 #ifndef LODECAST_CHUNK_PIPELINE_H
 #define LODECAST_CHUNK_PIPELINE_H
 
+#include "durable/durable.h"
 #include "lodecast/formats/world_format.h"
 
 #include <atomic>
@@ -53,7 +54,7 @@ enum class commit_gate {
 struct pipeline_config {
     int threads = 1;             // below 2: every step in place, no worker
     bool stream_process = false; // print the ordered stage's lines as they come
-    nbt_durability durability{}; // how each commit reaches the disk
+    durable_policy durability{}; // how each commit reaches the disk
     std::string world;           // whose file system is synced at the end
     // Units that can be grouped are committed in groups of at most this
     // many: staged, made durable by one sync of the world's file system,

@@ -169,15 +169,15 @@ class update_handler : public chunk_handler {
 // names cost nothing to speak of.
 constexpr size_t commit_group = 64;
 
-nbt_durability run_durability() {
-    nbt_durability d{};
+durable_policy run_durability() {
+    durable_policy d{};
     d.sync_file = 1;
     d.sync_folder = 0;
     return d;
 }
 
 int update_world(const char *path, const options &run, const std::vector<ore_plan> &ores,
-                 const nbt_durability &durability) {
+                 const durable_policy &durability) {
     const options *opt = &run;
     out_printf("Processing...\n");
     living_world living(path, ores, opt);

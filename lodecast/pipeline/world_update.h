@@ -2,9 +2,9 @@
 #ifndef LODECAST_WORLD_UPDATE_H
 #define LODECAST_WORLD_UPDATE_H
 
+#include "durable/durable.h"
 #include "lodecast/run/options.h"
 #include "lodecast/storage/storage_kind.h"
-#include "nbt/nbt_io.h"
 
 #include <cstdint>
 #include <vector>
@@ -13,7 +13,7 @@
 // rename; folders are not synced one by one, the world's file system is
 // synced once at the end instead (a file is whole either way, and a run cut
 // short leaves a partly updated world whatever was synced).
-nbt_durability run_durability();
+durable_policy run_durability();
 
 // Walk the world at path and give every chunk that passes the run's
 // filters (opt) the veins of every ore of ores, in order. 0 when the whole
@@ -23,6 +23,6 @@ nbt_durability run_durability();
 // when it was walked but some files could not be written, 128 + the signal
 // when SIGINT or SIGTERM stopped it.
 int update_world(const char *path, const options &opt, const std::vector<ore_plan> &ores,
-                 const nbt_durability &durability = run_durability());
+                 const durable_policy &durability = run_durability());
 
 #endif

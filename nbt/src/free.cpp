@@ -1,5 +1,6 @@
 // Releasing trees. Every block of a tree has one owner, so freeing walks
-// down from the owner and releases each block exactly once.
+// down from the owner and releases each block exactly once. A null pointer
+// is nothing to free, as with free() itself.
 //
 // The walk recurses once per level of list or compound. That is bounded in
 // practice: the reader refuses documents nested deeper than 512 levels, and
@@ -14,6 +15,9 @@ extern "C" {
 int nbt_free(nbt_file *nbt) {
     // The stream handle belongs to whichever reader or writer call opened
     // it, and is closed there; here it is stale and left alone.
+    if (nbt == nullptr) {
+        return 0;
+    }
     if (nbt->root != nullptr) {
         nbt_free_tag(nbt->root);
     }
@@ -22,6 +26,9 @@ int nbt_free(nbt_file *nbt) {
 }
 
 int nbt_free_tag(nbt_tag *t) {
+    if (t == nullptr) {
+        return 0;
+    }
     std::free(t->name);
     nbt_free_type(t->type, t->value);
     std::free(t);
@@ -62,24 +69,36 @@ int nbt_free_type(nbt_type type, void *payload) {
 }
 
 int nbt_free_byte_array(nbt_byte_array *a) {
+    if (a == nullptr) {
+        return 0;
+    }
     std::free(a->content);
     std::free(a);
     return 0;
 }
 
 int nbt_free_int_array(nbt_int_array *a) {
+    if (a == nullptr) {
+        return 0;
+    }
     std::free(a->content);
     std::free(a);
     return 0;
 }
 
 int nbt_free_long_array(nbt_long_array *a) {
+    if (a == nullptr) {
+        return 0;
+    }
     std::free(a->content);
     std::free(a);
     return 0;
 }
 
 int nbt_free_list(nbt_list *l) {
+    if (l == nullptr) {
+        return 0;
+    }
     // A negative count means no items; slots of a payload-less element
     // type may be null, which nbt_free_type accepts.
     if (l->content != nullptr) {
@@ -93,6 +112,9 @@ int nbt_free_list(nbt_list *l) {
 }
 
 int nbt_free_compound(nbt_compound *c) {
+    if (c == nullptr) {
+        return 0;
+    }
     if (c->tags != nullptr) {
         for (int32_t i = 0; i < c->length; ++i) {
             if (c->tags[i] != nullptr) {

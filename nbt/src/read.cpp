@@ -3,9 +3,10 @@
 
 #include "codec.h"
 #include "compress.h"
-#include "fd.h"
+#include "durable/fd.h"
 #include "nbt/nbt_io.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,14 +27,17 @@ int nbt_parse(nbt_file *nbt, const char *filename) {
     nbt->root = nullptr;
     // Non-blocking, so that a FIFO cannot hold the open up; it is refused
     // below with every other kind of file that is not a regular one.
-    nbt_detail::Fd fd(
-        nbt_detail::above_standard(::open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
+    durable::Fd fd(durable::above_standard(::open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
     if (fd.get() < 0) {
-        return NBT_EGZ;
+        return NBT_EGZ; // errno says why
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return NBT_ERR;
+        // A folder opens, but is no file: said as the system says it.
+        const bool folder = S_ISDIR(st.st_mode);
+        fd.close();
+        errno = folder ? EISDIR : errno;
+        return folder ? NBT_EGZ : NBT_ERR;
     }
     nbt_detail::CodecFor codec(nullptr);
     if (codec.get() == nullptr) {

@@ -2,7 +2,15 @@
 // compressed before the disk is touched, and the file is then replaced in
 // one step, so a failure at any point leaves the old file as it was.
 
+#include "durable/durable.h"
 #include "nbt/nbt_io.h"
+
+// The replacement's results are handed on as statuses.
+constexpr bool same(durable_status d, nbt_status n) {
+    return static_cast<int>(d) == static_cast<int>(n);
+}
+static_assert(same(DURABLE_OK, NBT_OK) && same(DURABLE_ERR, NBT_ERR) &&
+              same(DURABLE_EMEM, NBT_EMEM) && same(DURABLE_EDENIED, NBT_EGZ));
 
 extern "C" int nbt_write(nbt_file *nbt, const char *filename) {
     nbt_buffer gz{};
@@ -10,8 +18,8 @@ extern "C" int nbt_write(nbt_file *nbt, const char *filename) {
     if (size < 0) {
         return size;
     }
-    // Null durability: the file and its folder are synced.
-    int r = nbt_replace_file(filename, gz.data, gz.size, nullptr, nullptr);
+    // Null policy: the file and its folder are synced.
+    int r = durable_replace_file(filename, gz.data, gz.size, nullptr, nullptr);
     nbt_buffer_free(&gz);
     return r != NBT_OK ? r : size;
 }

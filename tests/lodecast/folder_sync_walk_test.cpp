@@ -89,7 +89,7 @@ InProcessRun run_in_process(const fs::path &world, int threads, bool refuse = fa
     TempDir out;
     InProcessRun r;
     r.refuse = refuse;
-    nbt_durability d = run_durability();
+    durable_policy d = run_durability();
     d.sync = counting_sync;
     d.context = &r;
     {

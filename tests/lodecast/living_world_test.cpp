@@ -51,7 +51,7 @@ std::vector<ore_plan> one_ore(int id, const options &opt) {
 // status, and its messages in err.
 template <typename Syncer>
 int lapis_run(const std::string &w, const options &opt, Syncer &syncer, std::string &err) {
-    nbt_durability d = run_durability();
+    durable_policy d = run_durability();
     d.sync = Syncer::sync;
     d.context = &syncer;
     output_capture capture(&err);

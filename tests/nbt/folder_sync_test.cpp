@@ -3,6 +3,7 @@
 // it, a link's folder where the caller cannot know it; and the mode of a
 // new file, read without touching the process's umask.
 
+#include "durable/durable.h"
 #include "nbt/nbt_io.h"
 #include "nbt_file_helpers.h"
 #include "support/files.h"
@@ -27,7 +28,7 @@ namespace {
 // Every sync asked for: the folder's path for a folder, "file" for a file.
 struct SyncLog {
     std::vector<std::string> synced;
-    nbt_durability durability(int file, int folder) {
+    durable_policy durability(int file, int folder) {
         return {file, folder, &SyncLog::record, this};
     }
     static int record(int fd, void *context) {
@@ -71,8 +72,8 @@ TEST(FolderSync, EachDurabilitySyncsWhatItNames) {
                 unlink(path.c_str());
             }
             SyncLog log;
-            const nbt_durability d = log.durability(c.file, c.folder);
-            ASSERT_EQ(nbt_replace_file(path.c_str(), "new", 3, &d, nullptr), NBT_OK);
+            const durable_policy d = log.durability(c.file, c.folder);
+            ASSERT_EQ(durable_replace_file(path.c_str(), "new", 3, &d, nullptr), DURABLE_OK);
             EXPECT_EQ(log.synced, c.synced) << c.file << c.folder << existed;
             EXPECT_EQ(read_file(path), (Bytes{'n', 'e', 'w'}));
         }
@@ -89,15 +90,15 @@ TEST(FolderSync, EachDurabilitySyncsWhatItNames) {
 TEST(FolderSync, AFailedReplacementSyncsNothingAndLeavesNothing) {
     TempDir dir;
     SyncLog log;
-    const nbt_durability d = log.durability(1, 1);
+    const durable_policy d = log.durability(1, 1);
     const std::string missing = dir.file("no/such/folder/d.nbt");
-    EXPECT_EQ(nbt_replace_file(missing.c_str(), "x", 1, &d, nullptr), NBT_EGZ);
+    EXPECT_EQ(durable_replace_file(missing.c_str(), "x", 1, &d, nullptr), DURABLE_EDENIED);
     // A staged file that is discarded is removed.
-    nbt_staged *s = nullptr;
-    ASSERT_EQ(nbt_stage_open(dir.file("e.nbt").c_str(), &s, nullptr), NBT_OK);
-    ASSERT_EQ(nbt_stage_write(s, "abc", 3), NBT_OK);
-    ASSERT_EQ(nbt_stage_sync(s, &d), NBT_OK);
-    nbt_stage_discard(s);
+    durable_staged *s = nullptr;
+    ASSERT_EQ(durable_stage_open(dir.file("e.nbt").c_str(), &s, nullptr), DURABLE_OK);
+    ASSERT_EQ(durable_stage_write(s, "abc", 3), DURABLE_OK);
+    ASSERT_EQ(durable_stage_sync(s, &d), DURABLE_OK);
+    durable_stage_discard(s);
     EXPECT_EQ(log.synced, std::vector<std::string>{"file"});
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
@@ -119,8 +120,8 @@ TEST(FolderSync, ALinkIntoAnotherFolderSyncsThatFolderWithTheFile) {
     } cases[] = {{1, 0, {"file", elsewhere}}, {0, 0, {}}, {1, 1, {"file", elsewhere}}};
     for (const Case &c : cases) {
         SyncLog log;
-        const nbt_durability d = log.durability(c.file, c.folder);
-        ASSERT_EQ(nbt_replace_file(link.c_str(), "ln", 2, &d, nullptr), NBT_OK);
+        const durable_policy d = log.durability(c.file, c.folder);
+        ASSERT_EQ(durable_replace_file(link.c_str(), "ln", 2, &d, nullptr), DURABLE_OK);
         EXPECT_EQ(log.synced, c.synced) << c.file << c.folder;
     }
     EXPECT_EQ(read_file(real), (Bytes{'l', 'n'}));
@@ -130,8 +131,8 @@ TEST(FolderSync, ALinkIntoAnotherFolderSyncsThatFolderWithTheFile) {
     ASSERT_EQ(symlink("f.nbt", (dir.path() / "here" / "g.nbt").c_str()), 0);
     const std::string canonical = fs::canonical(dir.path() / "here").string() + "/g.nbt";
     SyncLog log;
-    const nbt_durability d = log.durability(1, 0);
-    ASSERT_EQ(nbt_replace_file(canonical.c_str(), "g", 1, &d, nullptr), NBT_OK);
+    const durable_policy d = log.durability(1, 0);
+    ASSERT_EQ(durable_replace_file(canonical.c_str(), "g", 1, &d, nullptr), DURABLE_OK);
     EXPECT_EQ(log.synced, std::vector<std::string>{"file"});
 }
 
@@ -145,18 +146,18 @@ TEST(FolderSync, SyncFolderReportsWhetherItSynced) {
         int status;
         size_t synced;
     } cases[] = {
-        {dir.path().string(), 0, NBT_OK, 1},
-        {".", 1, NBT_OK, 1},
-        {dir.file("missing"), 0, NBT_ERR, 0},
-        {file, 0, NBT_ERR, 0}, // not a folder
-        {"", 1, NBT_ERR, 0},
+        {dir.path().string(), 0, DURABLE_OK, 1},
+        {".", 1, DURABLE_OK, 1},
+        {dir.file("missing"), 0, DURABLE_ERR, 0},
+        {file, 0, DURABLE_ERR, 0}, // not a folder
+        {"", 1, DURABLE_ERR, 0},
     };
     for (const Case &c : cases) {
         SyncLog log;
-        const nbt_durability d = log.durability(1, 1);
-        EXPECT_EQ(nbt_sync_folder(c.path.c_str(), c.filesystem, &d), c.status) << c.path;
+        const durable_policy d = log.durability(1, 1);
+        EXPECT_EQ(durable_sync_folder(c.path.c_str(), c.filesystem, &d), c.status) << c.path;
         EXPECT_EQ(log.synced.size(), c.synced) << c.path;
-        EXPECT_EQ(nbt_sync_folder(c.path.c_str(), c.filesystem, nullptr), c.status) << c.path;
+        EXPECT_EQ(durable_sync_folder(c.path.c_str(), c.filesystem, nullptr), c.status) << c.path;
     }
 }
 
@@ -195,12 +196,13 @@ TEST(FolderSync, AStagedFileNeverTakesAStandardDescriptor) {
         close(0);
         close(1);
         close(2);
-        nbt_staged *s = nullptr;
-        bool ok = nbt_stage_open(path.c_str(), &s, nullptr) == NBT_OK;
+        durable_staged *s = nullptr;
+        bool ok = durable_stage_open(path.c_str(), &s, nullptr) == DURABLE_OK;
         for (int fd = 0; fd < 3; ++fd) {
             ok = ok && fcntl(fd, F_GETFD) == -1;
         }
-        ok = ok && nbt_stage_write(s, "x", 1) == NBT_OK && nbt_stage_commit(s, nullptr) == NBT_OK;
+        ok = ok && durable_stage_write(s, "x", 1) == DURABLE_OK &&
+             durable_stage_commit(s, nullptr) == DURABLE_OK;
         _exit(ok ? 0 : 1);
     }
     int status = 0;

@@ -2,6 +2,7 @@
 // enforces, and how a file is replaced (permissions kept, old content safe
 // when writing fails, nothing left behind).
 
+#include "durable/durable.h"
 #include "nbt_file_helpers.h"
 #include "support/child_run.h"
 #include "support/chunk_bytes.h"
@@ -389,7 +390,7 @@ TEST(Write, ReplacingCarriesOwnerGroupAndAttributesNeverWidening) {
         gid_t file_gid;
         std::vector<gid_t> groups; // the writer's supplementary groups
         mode_t mode, new_mode;
-        nbt_replace_report report;
+        durable_report report;
         gid_t new_gid;
     } cases[] = {
         // Root keeps owner and group.
@@ -409,8 +410,8 @@ TEST(Write, ReplacingCarriesOwnerGroupAndAttributesNeverWidening) {
                                 setgid(kNobodyGid) != 0 || setuid(kNobodyUid) != 0)) {
                 return 99;
             }
-            nbt_replace_report r{7, 7, 7};
-            if (nbt_replace_file(path.c_str(), "new", 3, nullptr, &r) != NBT_OK) {
+            durable_report r{7, 7, 7};
+            if (durable_replace_file(path.c_str(), "new", 3, nullptr, &r) != DURABLE_OK) {
                 return 98;
             }
             return r.owner_changed | r.group_changed << 1 | r.attributes_lost << 2;
@@ -432,8 +433,8 @@ TEST(Write, ReplacingCopiesExtendedAttributes) {
     if (setxattr(path.c_str(), "user.note", "kept", 4, 0) != 0) {
         GTEST_SKIP() << "the file system refuses user attributes";
     }
-    nbt_replace_report r{7, 7, 7};
-    ASSERT_EQ(nbt_replace_file(path.c_str(), "new", 3, nullptr, &r), NBT_OK);
+    durable_report r{7, 7, 7};
+    ASSERT_EQ(durable_replace_file(path.c_str(), "new", 3, nullptr, &r), DURABLE_OK);
     char value[16] = {};
     EXPECT_EQ(getxattr(path.c_str(), "user.note", value, sizeof value), 4);
     EXPECT_STREQ(value, "kept");

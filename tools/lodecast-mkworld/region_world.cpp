@@ -1,4 +1,5 @@
 #include "region_world.h"
+#include "durable/durable.h"
 
 #include "chunk_doc.h"
 #include "lodecast/formats/chunk_document.h"
@@ -61,7 +62,8 @@ bool write_external(const fs::path &folder, int32_t x, int32_t z, int slot, uint
                     const nbt::buffer &bytes, region::writer &out,
                     uint32_t timestamp = kTimestamp) {
     const fs::path file = folder / region::external_name(x, z);
-    return nbt_replace_file(file.c_str(), bytes.data(), bytes.size(), nullptr, nullptr) == NBT_OK &&
+    return durable_replace_file(file.c_str(), bytes.data(), bytes.size(), nullptr, nullptr) ==
+               DURABLE_OK &&
            out.add_external_stub(slot, compression, timestamp) == region::write_result::ok;
 }
 
@@ -264,8 +266,8 @@ int restyle_region(const fs::path &file, const record_style &style) {
     }
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     in.find_external(folder.string(), rx, rz);
-    nbt_staged *staged = nullptr;
-    bool failed = nbt_stage_open(file.c_str(), &staged, nullptr) != NBT_OK;
+    durable_staged *staged = nullptr;
+    bool failed = durable_stage_open(file.c_str(), &staged, nullptr) != DURABLE_OK;
     staged_sink sink(staged);
     region::writer out(sink);
     nbt::codec codec = nbt::make_codec();
@@ -279,10 +281,10 @@ int restyle_region(const fs::path &file, const record_style &style) {
     }
     close(fd);
     failed = failed || out.finish() != region::write_result::ok ||
-             nbt_stage_sync(staged, nullptr) != NBT_OK;
-    if (failed || nbt_stage_commit(staged, nullptr) != NBT_OK) {
+             durable_stage_sync(staged, nullptr) != DURABLE_OK;
+    if (failed || durable_stage_commit(staged, nullptr) != DURABLE_OK) {
         if (failed) {
-            nbt_stage_discard(staged);
+            durable_stage_discard(staged);
         }
         std::fprintf(stderr, "lodecast-mkworld: cannot rewrite %s\n", file.c_str());
         return 1;

@@ -7,9 +7,9 @@
 // into it or written. Each file is copied (never linked: the game's
 // in-place writes to the world must not reach the backup) into a temporary
 // file that takes over the world file's owner and mode, then renamed.
+#include "durable/durable.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/run/std_fds.h"
-#include "nbt/nbt_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -136,12 +136,12 @@ bool copy_into(int src, int dir, const char *name, const std::string &path, std:
     }
     // The library stages beside a path: the folder, reached safely, is made
     // the current one, and the name alone is that path.
-    nbt_staged *s = nullptr;
-    if (::fchdir(dir) != 0 || nbt_stage_open(name, &s, nullptr) != NBT_OK) {
+    durable_staged *s = nullptr;
+    if (::fchdir(dir) != 0 || durable_stage_open(name, &s, nullptr) != DURABLE_OK) {
         error = std::strerror(errno);
         return false;
     }
-    nbt_durability d{};
+    durable_policy d{};
     d.sync_file = 1; // the folders: one sync of the file system at the end
     char buf[65536];
     bool ok = true;
@@ -154,17 +154,17 @@ bool copy_into(int src, int dir, const char *name, const std::string &path, std:
             ok = n == 0;
             break;
         }
-        if (nbt_stage_write(s, buf, static_cast<size_t>(n)) != NBT_OK) {
+        if (durable_stage_write(s, buf, static_cast<size_t>(n)) != DURABLE_OK) {
             ok = false;
             break;
         }
     }
-    if (!ok || nbt_stage_sync(s, &d) != NBT_OK) {
+    if (!ok || durable_stage_sync(s, &d) != DURABLE_OK) {
         error = std::strerror(errno != 0 ? errno : EIO);
-        nbt_stage_discard(s);
+        durable_stage_discard(s);
         return false;
     }
-    if (nbt_stage_commit(s, &d) != NBT_OK) {
+    if (durable_stage_commit(s, &d) != DURABLE_OK) {
         error = std::strerror(errno != 0 ? errno : EIO);
         return false;
     }

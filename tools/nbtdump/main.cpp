@@ -29,13 +29,14 @@ using nbt_file_ptr = nbt::document;
 int dump_file(const char *path) {
     nbt_file *raw = nullptr;
     if (nbt_init(&raw) != NBT_OK) {
-        std::fprintf(stderr, "nbtdump: %s: out of memory\n", path);
+        std::fprintf(stderr, "nbtdump: %s: %s\n", path, nbt_status_name(NBT_EMEM));
         return 1;
     }
     nbt_file_ptr file(raw);
     int status = nbt_parse(file.get(), path);
     if (status != NBT_OK) {
-        std::fprintf(stderr, "nbtdump: %s: %s\n", path, unreadable_reason(path, status).c_str());
+        const std::string why = unreadable_reason(status, errno);
+        std::fprintf(stderr, "nbtdump: %s: %s\n", path, why.c_str());
         return 1;
     }
     if (file->root != nullptr && !nbtdump::escape_controls(file->root)) {

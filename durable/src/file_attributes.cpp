@@ -1,6 +1,6 @@
 #include "file_attributes.h"
 
-#include "fd.h"
+#include "durable/fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-namespace nbt_detail {
+namespace durable {
 
 namespace {
 
@@ -147,7 +147,7 @@ mode_t new_file_mode() {
 }
 
 mode_t carry_attributes(int fd, int dir, const char *name, const struct stat &old,
-                        nbt_replace_report &report) {
+                        durable_report &report) {
     // Group and owner separately: a member of the file's group may keep the
     // group though it may not keep the owner. A new file usually has both
     // already (its writer owns the old one): then nothing is changed.
@@ -181,4 +181,4 @@ mode_t carry_attributes(int fd, int dir, const char *name, const struct stat &ol
     return mode;
 }
 
-} // namespace nbt_detail
+} // namespace durable

@@ -1,11 +1,11 @@
 // An owned file descriptor, closed when it goes out of scope.
-#ifndef NBT_FD_H
-#define NBT_FD_H
+#ifndef DURABLE_FD_H
+#define DURABLE_FD_H
 
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace nbt_detail {
+namespace durable {
 
 // A descriptor the library opened, moved to 3 or above when it landed on
 // 0, 1 or 2 (closed in this process): a new file there would receive what
@@ -41,6 +41,6 @@ class Fd {
     int fd_;
 };
 
-} // namespace nbt_detail
+} // namespace durable
 
 #endif

@@ -70,44 +70,6 @@ class buffer {
     nbt_buffer b_{};
 };
 
-// A staged replacement, discarded (temporary file removed) unless it was
-// committed.
-class staged {
-  public:
-    staged() = default;
-    explicit staged(nbt_staged *s) : s_(s) {}
-    ~staged() { nbt_stage_discard(s_); }
-    staged(staged &&o) noexcept : s_(o.s_) { o.s_ = nullptr; }
-    staged &operator=(staged &&o) noexcept {
-        if (this != &o) {
-            nbt_stage_discard(s_);
-            s_ = o.s_;
-            o.s_ = nullptr;
-        }
-        return *this;
-    }
-    staged(const staged &) = delete;
-    staged &operator=(const staged &) = delete;
-
-    // nbt_stage_open into this handle.
-    int open(const char *path, nbt_replace_report *report = nullptr) {
-        nbt_stage_discard(s_);
-        s_ = nullptr;
-        return nbt_stage_open(path, &s_, report);
-    }
-    nbt_staged *get() const { return s_; }
-    explicit operator bool() const { return s_ != nullptr; }
-    // nbt_stage_commit, which frees the staged file whatever happens.
-    int commit(const nbt_durability *d) {
-        nbt_staged *s = s_;
-        s_ = nullptr;
-        return nbt_stage_commit(s, d);
-    }
-
-  private:
-    nbt_staged *s_ = nullptr;
-};
-
 } // namespace nbt
 
 #endif

@@ -5,9 +5,9 @@
 // so a folder renamed meanwhile still gets its temporary file removed, and
 // nothing here allocates except with malloc (no exception can escape).
 
-#include "fd.h"
+#include "durable/durable.h"
+#include "durable/fd.h"
 #include "file_attributes.h"
-#include "nbt/nbt_io.h"
 
 #include <atomic>
 #include <cerrno>
@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-struct nbt_staged {
+struct durable_staged {
     int dir;                 // the target's folder
     int fd;                  // the temporary file, -1 once closed
     char *dir_path;          // malloc'd: the folder as the resolved path names it
@@ -33,15 +33,15 @@ struct nbt_staged {
 
 namespace {
 
-using nbt_detail::above_standard;
+using durable::above_standard;
 
-const nbt_durability full_durability{1, 1, nullptr, nullptr};
+const durable_policy full_durability{1, 1, nullptr, nullptr};
 
-const nbt_durability &or_full(const nbt_durability *d) {
+const durable_policy &or_full(const durable_policy *d) {
     return d != nullptr ? *d : full_durability;
 }
 
-int run_sync(const nbt_durability &d, int fd) {
+int run_sync(const durable_policy &d, int fd) {
     return d.sync != nullptr ? d.sync(fd, d.context) : ::fsync(fd);
 }
 
@@ -126,7 +126,7 @@ void temp_name(char *out, const char *name, unsigned attempt) {
 
 // Frees s and whatever it holds, removing the temporary file unless it was
 // renamed. The caller's errno (why the write failed) survives the clean-up.
-void release(nbt_staged *s, bool remove_temp) {
+void release(durable_staged *s, bool remove_temp) {
     const int err = errno;
     if (s->fd >= 0) {
         ::close(s->fd);
@@ -153,7 +153,7 @@ int open_folder(const char *dir) {
 }
 
 // Fills s for path: its folder, the temporary file and its attributes.
-int stage(nbt_staged *s, const char *path, nbt_replace_report &report) {
+int stage(durable_staged *s, const char *path, durable_report &report) {
     struct stat st {};
     char *real = nullptr;
     const char *target = path;
@@ -162,7 +162,7 @@ int stage(nbt_staged *s, const char *path, nbt_replace_report &report) {
         // link itself.
         real = ::realpath(path, nullptr);
         if (real == nullptr) {
-            return errno == ENOMEM ? NBT_EMEM : NBT_EGZ;
+            return errno == ENOMEM ? DURABLE_EMEM : DURABLE_EDENIED;
         }
         target = real;
     }
@@ -170,20 +170,20 @@ int stage(nbt_staged *s, const char *path, nbt_replace_report &report) {
     s->dir_path = split_path(target, &s->name);
     std::free(real);
     if (s->dir_path == nullptr) {
-        return NBT_EMEM;
+        return DURABLE_EMEM;
     }
     if (s->name[0] == '\0') {
-        return NBT_EGZ;
+        return DURABLE_EDENIED;
     }
     s->dir = open_folder(s->dir_path);
     if (s->dir < 0) {
-        return NBT_EGZ;
+        return DURABLE_EDENIED;
     }
     const bool exists = ::fstatat(s->dir, s->name, &st, 0) == 0;
     if (exists && (!S_ISREG(st.st_mode) || ::faccessat(s->dir, s->name, W_OK, 0) != 0)) {
         // Opening it for writing would have failed too; the rename must not
         // get round the permission bits.
-        return NBT_EGZ;
+        return DURABLE_EDENIED;
     }
     for (unsigned attempt = 0; s->fd < 0; ++attempt) {
         temp_name(s->temp, s->name, attempt);
@@ -193,62 +193,60 @@ int stage(nbt_staged *s, const char *path, nbt_replace_report &report) {
             const bool taken = errno == EEXIST;
             s->temp[0] = '\0'; // nothing of ours to remove
             if (!taken || attempt >= 100) {
-                return NBT_EGZ;
+                return DURABLE_EDENIED;
             }
         }
     }
-    s->mode = exists ? nbt_detail::carry_attributes(s->fd, s->dir, s->name, st, report)
-                     : nbt_detail::new_file_mode();
-    return NBT_OK;
+    s->mode = exists ? durable::carry_attributes(s->fd, s->dir, s->name, st, report)
+                     : durable::new_file_mode();
+    return DURABLE_OK;
 }
 
 // Sets the permission bits after the last write, which clears set-id bits.
-int finish_mode(nbt_staged *s) {
+int finish_mode(durable_staged *s) {
     if (!s->mode_set) {
         if (::fchmod(s->fd, s->mode) != 0) {
-            return NBT_ERR;
+            return DURABLE_ERR;
         }
         s->mode_set = true;
     }
-    return NBT_OK;
+    return DURABLE_OK;
 }
 
 } // namespace
 
-extern "C" {
-
-int nbt_stage_open(const char *path, nbt_staged **out, nbt_replace_report *report) {
+int durable_stage_open(const char *path, durable_staged **out, durable_report *report) {
     *out = nullptr;
-    nbt_replace_report ignored{};
-    nbt_replace_report &rep = report != nullptr ? *report : ignored;
-    rep = nbt_replace_report{};
-    auto *s = static_cast<nbt_staged *>(std::calloc(1, sizeof(nbt_staged)));
+    durable_report ignored{};
+    durable_report &rep = report != nullptr ? *report : ignored;
+    rep = durable_report{};
+    auto *s = static_cast<durable_staged *>(std::calloc(1, sizeof(durable_staged)));
     if (s == nullptr) {
-        return NBT_EMEM;
+        return DURABLE_EMEM;
     }
     s->dir = -1;
     s->fd = -1;
     int r = stage(s, path, rep);
-    if (r != NBT_OK) {
+    if (r != DURABLE_OK) {
         release(s, true);
-        rep = nbt_replace_report{};
+        rep = durable_report{};
         return r;
     }
     *out = s;
-    return NBT_OK;
+    return DURABLE_OK;
 }
 
-int nbt_stage_write(nbt_staged *s, const void *data, size_t n) {
+int durable_stage_write(durable_staged *s, const void *data, size_t n) {
     s->mode_set = false;
-    return write_all(s->fd, static_cast<const unsigned char *>(data), n) ? NBT_OK : NBT_ERR;
+    return write_all(s->fd, static_cast<const unsigned char *>(data), n) ? DURABLE_OK : DURABLE_ERR;
 }
 
-int nbt_stage_pwrite(nbt_staged *s, const void *data, size_t n, uint64_t offset) {
+int durable_stage_pwrite(durable_staged *s, const void *data, size_t n, uint64_t offset) {
     s->mode_set = false;
     const auto *p = static_cast<const unsigned char *>(data);
     while (n > 0) {
         if (offset > static_cast<uint64_t>(INT64_MAX) - n) {
-            return NBT_ERR;
+            return DURABLE_ERR;
         }
         size_t step = n < (size_t{1} << 30) ? n : (size_t{1} << 30);
         ssize_t w = ::pwrite(s->fd, p, step, static_cast<off_t>(offset));
@@ -256,31 +254,31 @@ int nbt_stage_pwrite(nbt_staged *s, const void *data, size_t n, uint64_t offset)
             if (errno == EINTR) {
                 continue;
             }
-            return NBT_ERR;
+            return DURABLE_ERR;
         }
         p += w;
         n -= static_cast<size_t>(w);
         offset += static_cast<uint64_t>(w);
     }
-    return NBT_OK;
+    return DURABLE_OK;
 }
 
-int nbt_stage_sync(nbt_staged *s, const nbt_durability *d) {
-    if (finish_mode(s) != NBT_OK) {
-        return NBT_ERR;
+int durable_stage_sync(durable_staged *s, const durable_policy *d) {
+    if (finish_mode(s) != DURABLE_OK) {
+        return DURABLE_ERR;
     }
-    return or_full(d).sync_file && run_sync(or_full(d), s->fd) != 0 ? NBT_ERR : NBT_OK;
+    return or_full(d).sync_file && run_sync(or_full(d), s->fd) != 0 ? DURABLE_ERR : DURABLE_OK;
 }
 
-int nbt_stage_commit(nbt_staged *s, const nbt_durability *d) {
-    const nbt_durability &dur = or_full(d);
+int durable_stage_commit(durable_staged *s, const durable_policy *d) {
+    const durable_policy &dur = or_full(d);
     // A failed close can mean lost data.
-    bool ok = finish_mode(s) == NBT_OK;
+    bool ok = finish_mode(s) == DURABLE_OK;
     ok = ::close(s->fd) == 0 && ok;
     s->fd = -1;
     if (!ok || ::renameat(s->dir, s->temp, s->dir, s->name) != 0) {
         release(s, true);
-        return NBT_ERR;
+        return DURABLE_ERR;
     }
     // The rename has happened; a folder that cannot be synced (some file
     // systems refuse) does not undo it. A caller that syncs folders itself
@@ -290,33 +288,33 @@ int nbt_stage_commit(nbt_staged *s, const nbt_durability *d) {
         (void)run_sync(dur, s->dir);
     }
     release(s, false);
-    return NBT_OK;
+    return DURABLE_OK;
 }
 
-void nbt_stage_discard(nbt_staged *s) {
+void durable_stage_discard(durable_staged *s) {
     if (s != nullptr) {
         release(s, true);
     }
 }
 
-int nbt_replace_file(const char *path, const void *data, size_t n, const nbt_durability *d,
-                     nbt_replace_report *report) {
-    nbt_staged *s = nullptr;
-    int r = nbt_stage_open(path, &s, report);
-    if (r != NBT_OK) {
+int durable_replace_file(const char *path, const void *data, size_t n, const durable_policy *d,
+                         durable_report *report) {
+    durable_staged *s = nullptr;
+    int r = durable_stage_open(path, &s, report);
+    if (r != DURABLE_OK) {
         return r;
     }
-    if (nbt_stage_write(s, data, n) != NBT_OK || nbt_stage_sync(s, d) != NBT_OK) {
-        nbt_stage_discard(s);
-        return NBT_ERR;
+    if (durable_stage_write(s, data, n) != DURABLE_OK || durable_stage_sync(s, d) != DURABLE_OK) {
+        durable_stage_discard(s);
+        return DURABLE_ERR;
     }
-    return nbt_stage_commit(s, d);
+    return durable_stage_commit(s, d);
 }
 
-int nbt_sync_folder(const char *dir, int filesystem, const nbt_durability *d) {
-    nbt_detail::Fd fd(above_standard(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+int durable_sync_folder(const char *dir, int filesystem, const durable_policy *d) {
+    durable::Fd fd(above_standard(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (fd.get() < 0) {
-        return NBT_ERR;
+        return DURABLE_ERR;
     }
     int r;
     if (d != nullptr && d->sync != nullptr) {
@@ -324,7 +322,5 @@ int nbt_sync_folder(const char *dir, int filesystem, const nbt_durability *d) {
     } else {
         r = filesystem ? ::syncfs(fd.get()) : ::fsync(fd.get());
     }
-    return r == 0 ? NBT_OK : NBT_ERR;
+    return r == 0 ? DURABLE_OK : DURABLE_ERR;
 }
-
-} // extern "C"
