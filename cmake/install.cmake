@@ -17,14 +17,10 @@ install(TARGETS nbt ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS nbt_shared EXPORT lodecast-nbt-targets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# The public headers, the only place they are listed; the rest of nbt/ is
-# private. A header of the list that does not exist (yet) is skipped.
-set(LODECAST_NBT_PUBLIC_HEADERS nbt.h nbt_io.h endianness.h nbt.hpp)
-foreach(header ${LODECAST_NBT_PUBLIC_HEADERS})
-  if(EXISTS ${PROJECT_SOURCE_DIR}/nbt/${header})
-    install(FILES ${PROJECT_SOURCE_DIR}/nbt/${header} DESTINATION ${LODECAST_NBT_INCLUDEDIR}/nbt)
-  endif()
-endforeach()
+# The public headers: exactly what nbt/include/nbt/ holds, the folder the
+# library exports (scripts/check-library compares the installed list).
+file(GLOB LODECAST_NBT_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/nbt/include/nbt/*)
+install(FILES ${LODECAST_NBT_PUBLIC_HEADERS} DESTINATION ${LODECAST_NBT_INCLUDEDIR}/nbt)
 
 # pkg-config: written at install time so that it names the prefix the files
 # really go to (cmake --install --prefix, or /usr in the package).

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -272,11 +273,19 @@ TEST(Read, EmptyDataGivesAnEndRoot) {
     }
 }
 
-TEST(Read, MissingFileCannotBeOpened) {
+TEST(Read, WhatCannotBeOpenedLeavesTheSystemsReasonInErrno) {
     TempDir dir;
-    Parsed p = parse_path(dir.file("absent/c.0.0.dat"));
-    EXPECT_EQ(p.status, NBT_EGZ);
-    EXPECT_EQ(p.root(), nullptr);
+    const struct {
+        std::string path;
+        int err;
+    } cases[] = {{dir.file("absent/c.0.0.dat"), ENOENT}, {dir.path().string(), EISDIR}};
+    for (const auto &c : cases) {
+        errno = 0;
+        Parsed p = parse_path(c.path);
+        EXPECT_EQ(errno, c.err) << c.path;
+        EXPECT_EQ(p.status, NBT_EGZ) << c.path;
+        EXPECT_EQ(p.root(), nullptr);
+    }
 }
 
 TEST(Read, HarmlessEndings) {

@@ -1,11 +1,13 @@
 // Single-tag operations of the tree: construction, typed access, value and
-// name replacement, queries, lookup and freeing.
+// name replacement, queries, lookup and freeing; the texts of the statuses.
 
 #include "heap_usage.h"
 #include "nbt/nbt.h"
+#include "nbt/nbt_io.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -422,6 +424,45 @@ TEST(TreeFree, FreeTypeResults) {
     std::free(block);
     for (int type = 0; type <= 12; ++type) {
         EXPECT_EQ(nbt_free_type(static_cast<nbt_type>(type), nullptr), 0) << type;
+    }
+}
+
+TEST(TreeFree, EveryFreeFunctionAcceptsNull) {
+    const struct {
+        const char *name;
+        int (*call)();
+    } frees[] = {
+        {"nbt_free", [] { return nbt_free(nullptr); }},
+        {"nbt_free_tag", [] { return nbt_free_tag(nullptr); }},
+        {"nbt_free_byte_array", [] { return nbt_free_byte_array(nullptr); }},
+        {"nbt_free_int_array", [] { return nbt_free_int_array(nullptr); }},
+        {"nbt_free_long_array", [] { return nbt_free_long_array(nullptr); }},
+        {"nbt_free_list", [] { return nbt_free_list(nullptr); }},
+        {"nbt_free_compound", [] { return nbt_free_compound(nullptr); }},
+        {"nbt_codec_free", [] { return nbt_codec_free(nullptr), 0; }},
+        {"nbt_buffer_free", [] { return nbt_buffer_free(nullptr), 0; }},
+    };
+    for (const auto &f : frees) {
+        EXPECT_EQ(f.call(), 0) << f.name;
+    }
+}
+
+TEST(Status, EveryStatusHasItsOwnFixedText) {
+    const struct {
+        int status;
+        const char *text;
+    } cases[] = {
+        {NBT_OK, "success"},
+        {NBT_ERR, "malformed data or a failed write"},
+        {NBT_EMEM, "out of memory"},
+        {NBT_EGZ, "cannot open"},
+        {NBT_ELIMIT, "over the reader's limits"},
+        {1, "unknown status"},
+        {-5, "unknown status"},
+        {INT_MIN, "unknown status"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_STREQ(nbt_status_name(c.status), c.text) << c.status;
     }
 }
 
