@@ -90,6 +90,7 @@ class chunk_file_unit : public world_unit {
         chunk_status status = chunk_status::ok;
         if (::fstat(fd, &st) != 0 || !is_regular(st) || st.st_dev != st_.st_dev ||
             st.st_ino != st_.st_ino) {
+            open_errno_ = S_ISDIR(st.st_mode) ? EISDIR : 0; // opens, but is no file
             status = chunk_status::parse_failed;
         } else if (static_cast<uint64_t>(st.st_size) > max_chunk_file_bytes) {
             status = chunk_status::invalid;

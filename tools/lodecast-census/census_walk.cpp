@@ -111,7 +111,7 @@ std::string load_failure(const world_unit &unit, size_t i, chunk_status status) 
     if (status == chunk_status::invalid) {
         return "over the limits of a chunk, or not one that could be written back unchanged";
     }
-    return unreadable_reason(unit.path(), status == chunk_status::init_failed ? NBT_EMEM : NBT_ERR);
+    return unreadable_reason(status == chunk_status::init_failed ? NBT_EMEM : NBT_ERR, 0);
 }
 
 } // namespace
