@@ -475,11 +475,13 @@ TEST(Program, EveryProgramAnswersHelpAndVersionOnStandardOutput) {
     for (const auto &[exe, name] : {std::pair{LODECAST_EXE, "lodecast"},
                                     {LODECAST_CENSUS_EXE, "lodecast-census"},
                                     {LODECAST_MKWORLD_EXE, "lodecast-mkworld"},
+                                    {LODECAST_RESTORE_EXE, "lodecast-restore"},
                                     {NBTDUMP_EXE, "nbtdump"}}) {
         const RunResult v = run_program(exe, {"--version"});
         const RunResult h = run_program(exe, {"--help"});
         EXPECT_EQ(v.status + h.status, 0) << name;
-        EXPECT_EQ(v.out + v.err, std::string(name) + " " + LODECAST_VERSION + "\n");
+        EXPECT_EQ(v.out + v.err, std::string(name) + " " + LODECAST_VERSION +
+                                     "\ncompression: " + LODECAST_COMPRESSION + "\n");
         EXPECT_EQ(h.out.rfind(std::string("Usage: ") + name + " ", 0), 0u) << h.out;
         EXPECT_EQ(h.err, "") << name;
     }
