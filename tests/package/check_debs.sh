@@ -38,7 +38,7 @@ page=$(zcat "$root/usr/share/man/man1/lodecast.1.gz" | sed 's/\\-/-/g')
 help=$("$bin/lodecast" --help)
 for opt in $(grep -o '^ *{"-[a-z-]*"' lodecast/run/cli.cpp | tr -d ' {"'); do
     grep -qE -- "^\.B[IR]* $opt( |$)" <<<"$page" || fail "lodecast(1) lacks $opt"
-    grep -qE -- "(^ *|/)$opt( |/|$)" <<<"$help" || fail "lodecast --help lacks $opt"
+    grep -qE -- "(^| |/)$opt( |/|$)" <<<"$help" || fail "lodecast --help lacks $opt"
 done
 
 # The library from C through pkg-config: shared, then wholly static.
