@@ -13,6 +13,7 @@
 #include <cctype>
 #include <memory>
 #include <set>
+#include <string_view>
 
 namespace {
 
@@ -20,6 +21,8 @@ namespace {
 // to answer within a keystroke (unfinished chunks around them hold none).
 constexpr int chunks_with_ore = 32;
 
+// "ore" as a word of the name after its namespace: deepslate_coal_ore or
+// ore_tin, not core_block or stored.
 bool names_an_ore(std::string_view name) {
     const size_t colon = name.find(':');
     name.remove_prefix(colon == std::string_view::npos ? 0 : colon + 1);
@@ -34,6 +37,7 @@ bool names_an_ore(std::string_view name) {
     return false;
 }
 
+// Completion shows nothing but names: a problem ends the search quietly.
 class quiet_hooks : public walk_hooks {
   public:
     void settle_folder(dev_t, ino_t) override {}
