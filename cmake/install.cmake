@@ -24,10 +24,12 @@ install(FILES ${LODECAST_NBT_PUBLIC_HEADERS} DESTINATION ${LODECAST_NBT_INCLUDED
 
 # pkg-config: written at install time so that it names the prefix the files
 # really go to (cmake --install --prefix, or /usr in the package).
-set(LODECAST_NBT_LIBS_PRIVATE "")
+# A static link from C needs what the C++ library uses (its runtime) and
+# the compressors; zlib comes through Requires.private.
+set(LODECAST_NBT_LIBS_PRIVATE "-lstdc++ -lm")
 get_target_property(nbt_definitions nbt COMPILE_DEFINITIONS)
 if(nbt_definitions MATCHES "LODECAST_HAVE_LIBDEFLATE")
-  set(LODECAST_NBT_LIBS_PRIVATE "-ldeflate")
+  set(LODECAST_NBT_LIBS_PRIVATE "-ldeflate ${LODECAST_NBT_LIBS_PRIVATE}")
 endif()
 set(pc_in ${PROJECT_SOURCE_DIR}/cmake/lodecast-nbt.pc.in)
 set(pc_out ${PROJECT_BINARY_DIR}/lodecast-nbt.pc)

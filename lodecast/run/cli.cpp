@@ -120,6 +120,7 @@ const char lodecast_help[] =
     "  -mn/-mx <num>     lowest/highest height (0-127; 0-255 in .mca worlds)\n"
     "  -d <num>          data value (0-15)      -oo/-ob/-oa  replace ores/blocks/all\n"
     "  -mb/-ma <time>    only chunk files modified before/after a Unix time\n"
+    "  -cb/-ca <time>    accepted for older scripts; no effect\n"
     "  -bb <x1> <y1> <x2> <y2>  only chunks inside a rectangle of chunk coordinates\n"
     "  -v/-vv            one line per chunk / also every vein and block\n"
     "  -j <n>            threads (default: one per core)\n"
@@ -136,8 +137,10 @@ const char lodecast_help[] =
     "                    own ores there later; left alone by default)\n"
     "  -base <names>     paletted worlds: more blocks (a,b) the ore replaces as natural rock\n"
     "  -deep <name>      paletted worlds: the deepslate variant of a mod's ore\n"
-    "  --help, --version this text, the version\n"
-    "Run without arguments for the full usage text; see lodecast(1).\n";
+    "  --help            this text: the full usage (without arguments lodecast prints\n"
+    "                    the short one, of its first options only)\n"
+    "  --version         the version and the compression library of the build\n"
+    "Usage errors exit with status 1; see lodecast(1) for every detail.\n";
 
 void print_usage(const char *name) {
     out_printf("Usage: %s <world dir> <ore_id> [options]\n", shown(name).c_str());

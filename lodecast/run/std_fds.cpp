@@ -34,7 +34,7 @@ int answer_help_or_version(int argc, char **argv, const char *program, const cha
     if (std::strcmp(argv[1], "--help") == 0) {
         std::fputs(help, stdout);
     } else if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s %s\n", program, LODECAST_VERSION);
+        std::printf("%s %s\ncompression: %s\n", program, LODECAST_VERSION, LODECAST_COMPRESSION);
     } else {
         return -1;
     }

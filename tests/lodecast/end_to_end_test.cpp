@@ -21,6 +21,7 @@
 #include <regex>
 #include <set>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #ifdef LODECAST_EXE
@@ -471,15 +472,19 @@ TEST(Program, AReaderOfTheMessagesThatGoesAwayDoesNotStopTheRun) {
     expect_every_chunk_updated({.stderr_read_limit = 1});
 }
 
+// Usage errors: 2 in every tool, 1 in lodecast as in its first versions.
 TEST(Program, EveryProgramAnswersHelpAndVersionOnStandardOutput) {
-    for (const auto &[exe, name] : {std::pair{LODECAST_EXE, "lodecast"},
-                                    {LODECAST_CENSUS_EXE, "lodecast-census"},
-                                    {LODECAST_MKWORLD_EXE, "lodecast-mkworld"},
-                                    {NBTDUMP_EXE, "nbtdump"}}) {
+    for (const auto &[exe, name, usage] : {std::tuple{LODECAST_EXE, "lodecast", 1},
+                                           {LODECAST_CENSUS_EXE, "lodecast-census", 2},
+                                           {LODECAST_MKWORLD_EXE, "lodecast-mkworld", 2},
+                                           {LODECAST_RESTORE_EXE, "lodecast-restore", 2},
+                                           {NBTDUMP_EXE, "nbtdump", 2}}) {
         const RunResult v = run_program(exe, {"--version"});
         const RunResult h = run_program(exe, {"--help"});
         EXPECT_EQ(v.status + h.status, 0) << name;
-        EXPECT_EQ(v.out + v.err, std::string(name) + " " + LODECAST_VERSION + "\n");
+        EXPECT_EQ(run_program(exe, {}).status, usage) << name;
+        EXPECT_EQ(v.out + v.err, std::string(name) + " " + LODECAST_VERSION +
+                                     "\ncompression: " + LODECAST_COMPRESSION + "\n");
         EXPECT_EQ(h.out.rfind(std::string("Usage: ") + name + " ", 0), 0u) << h.out;
         EXPECT_EQ(h.err, "") << name;
     }

@@ -12,6 +12,7 @@
 #include "tools/lodecast-census/census_walk.h"
 
 #include <algorithm>
+#include <tuple>
 #include <cerrno>
 #include <cstring>
 #include <expat.h>
@@ -712,6 +713,36 @@ TEST(CensusSectioned, CountsModOresByNameAtEveryHeight) {
     EXPECT_EQ(tally(c, 16).name, "Coal");
     EXPECT_EQ(lines_of(render_csv(c)).size(), 257u);
     EXPECT_NE(render_report(c, w).find("lodecast:tin_ore (300): "), std::string::npos);
+}
+
+// Every name --names gives is one the census takes; a world's own ores come
+// after the six, and unfinished chunks holding no ore do not end the search.
+TEST(CensusProgram, NamesTheOresAWorldAccepts) {
+    TempDir dir;
+    const std::string modern = std::string(LODECAST_TEST_DATA) + "/modern/26.2-world";
+    for (const auto &[flag, world, own] :
+         {std::tuple{"", dir.file("flat"), ""},
+          {"--sectioned", dir.file("s"), "lodecast:tin_ore"},
+          {"--paletted", dir.file("p"), "minecraft:deepslate_diamond_ore"},
+          {"", modern, "minecraft:deepslate_copper_ore"}}) {
+        if (world != modern) {
+            ASSERT_EQ(
+                run_program(LODECAST_MKWORLD_EXE, {*flag ? flag : "--force", world, "6"}).status,
+                0);
+        }
+        const std::vector<std::string> names =
+            lines_of(run_program(LODECAST_CENSUS_EXE, {"--names", world}).out);
+        ASSERT_GE(names.size(), 6u) << world;
+        EXPECT_EQ(names[0] + names[5], "coallapis");
+        EXPECT_EQ(names.size() > 6, *own != '\0') << world;
+        EXPECT_TRUE(!*own || std::find(names.begin(), names.end(), own) != names.end()) << world;
+        for (const std::string &name : names) {
+            census_args args;
+            std::string error;
+            const char *argv[] = {"lodecast-census", world.c_str(), name.c_str()};
+            EXPECT_TRUE(parse_census_args(3, argv, args, error)) << name << ": " << error;
+        }
+    }
 }
 
 } // namespace

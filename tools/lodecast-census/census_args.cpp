@@ -13,18 +13,24 @@
 
 const char census_usage[] =
     "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]\n"
-    "Counts ore blocks in every chunk of a world, by height; never changes the world.\n"
+    "Counts ore blocks in every chunk of a world, by height, and prints a table of\n"
+    "the counts; never changes the world. Reads chunk files, region files (.mcr),\n"
+    "sectioned (.mca) and paletted worlds.\n"
     "  ore          a block id 0..255 or a name: coal, iron, gold, redstone, diamond,\n"
     "               lapis (default: all six); in a sectioned world (.mca) also an\n"
-    "               id up to 4095 or a block name of its registry (mod:name)\n"
+    "               id up to 4095 or a block name of its registry (mod:name); in a\n"
+    "               paletted world a block-state name (minecraft:diamond_ore)\n"
     "  -csv <file>  write the count at each height as CSV: a header \"y,<ore>,...\",\n"
     "               then one line per height 0..127 (0..255 in a sectioned world)\n"
     "  -svg <file>  write a chart of the counts by height, to open in a browser\n"
     "  -map <file>  write a top-down map (SVG): one cell per chunk, shaded by its\n"
     "               count of the chosen ores; chunks that cannot be read hatched red\n"
+    "  -h, --help   this text       --version  the version and compression library\n"
+    "       lodecast-census --names <world dir>\n"
+    "  prints the ore names the world accepts, one a line (for shell completion)\n"
     "Exit status: 0 when the world was walked (chunks that cannot be read are\n"
-    "listed and skipped), 1 on a usage error, a world directory that cannot be\n"
-    "opened or an output file that cannot be written.\n";
+    "listed and skipped), 1 when the world directory cannot be opened or an output\n"
+    "cannot be written, 2 on a usage error.\n";
 
 namespace {
 

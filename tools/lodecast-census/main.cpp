@@ -7,6 +7,7 @@
 #include "lodecast/pipeline/output.h"
 #include "tools/lodecast-census/census_args.h"
 #include "tools/lodecast-census/census_walk.h"
+#include "tools/lodecast-census/world_names.h"
 
 #include "lodecast/pipeline/progress_line.h"
 #include "lodecast/run/std_fds.h"
@@ -57,6 +58,12 @@ int main(int argc, char **argv) {
     if (const int status = answer_help_or_version(argc, argv, "lodecast-census", census_usage);
         status >= 0) {
         return status;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--names") == 0) {
+        for (const std::string &name : world_ore_names(argv[2])) {
+            std::printf("%s\n", shown(name).c_str());
+        }
+        return close_stdout() ? 0 : 1;
     }
     census_args args;
     std::string error;

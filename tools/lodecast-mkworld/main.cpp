@@ -178,7 +178,14 @@ const char help_text[] =
     "(--force: into one that already holds files), or counts a block.\n"
     "Region records are zlib-compressed unless --compression says otherwise;\n"
     "--external writes chunk <x>,<z> to an external file (c.<x>.<z>.mcc).\n"
-    "--restyle rewrites the records of existing region files that way.\n";
+    "--restyle rewrites the records of existing region files that way.\n"
+    "  --region          region files (.mcr) and a level.dat\n"
+    "  --sectioned       sectioned region files (.mca) with a mod loader's registry\n"
+    "  --paletted[=1.16] a paletted world of 1.18 (of 1.16)\n"
+    "  --count           print how many blocks of that id or name the world holds\n"
+    "  --help, --version this text; the version and the compression library\n"
+    "Exit status: 0 on success, 1 when a folder or chunk cannot be written or read\n"
+    "(or the folder holds files, without --force), 2 on a usage error.\n";
 
 int usage(const char *name) {
     std::fprintf(stderr,

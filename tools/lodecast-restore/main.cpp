@@ -29,7 +29,9 @@ const char restore_usage[] =
     "Puts every file that lodecast -backup kept in <backup dir> back into the world,\n"
     "at the same relative path, each one replaced atomically. Stop the game first:\n"
     "the restore takes no session lock. The backup folder is left as it is.\n"
-    "Exit status: 0 when every file was restored, 1 otherwise.\n";
+    "  --help, --version  this text; the version and the compression library\n"
+    "Exit status: 0 when every file was restored, 1 when one could not be or a\n"
+    "folder cannot be read, 2 on a usage error.\n";
 
 // An open descriptor, closed when it goes.
 struct fd_holder {
@@ -206,7 +208,7 @@ int main(int argc, char **argv) {
     }
     if (argc != 3) {
         std::fputs(restore_usage, stderr);
-        return 1;
+        return 2; // the tools' one status for a usage error
     }
     const std::string backup_name = argv[1];
     const std::string world_name = argv[2];

@@ -19,7 +19,12 @@ namespace {
 const char usage_text[] = "Usage: nbtdump [--] <file>...\n"
                           "Prints each NBT file (gzip-compressed or plain) as an indented tree\n"
                           "on standard output, one file after the other, with nothing between.\n"
+                          "A region file (r.<x>.<z>.mcr or .mca) is printed chunk by chunk,\n"
+                          "an external chunk file (c.<x>.<z>.mcc) as its chunk.\n"
                           "A file that cannot be read gets one line on standard error.\n"
+                          "  --              every following argument is a file\n"
+                          "  -h, --help      this text\n"
+                          "  --version       the version and the compression library\n"
                           "Exit status: 0 when every file was printed, 1 when one or more could\n"
                           "not be read, 2 when no file was given.\n";
 
