@@ -1,5 +1,6 @@
 #include "lodecast/pipeline/world_update.h"
 
+#include "lodecast/formats/chunk_count.h"
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/world_kind.h"
 #include "lodecast/living/living_world.h"
@@ -7,12 +8,16 @@
 #include "lodecast/pipeline/chunk_pipeline.h"
 #include "lodecast/pipeline/output.h"
 #include "lodecast/pipeline/progress_line.h"
+#include "lodecast/pipeline/run_summary.h"
 #include "lodecast/pipeline/stop_signal.h"
 #include "lodecast/storage/paletted_storage.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <unistd.h>
 
@@ -40,16 +45,31 @@ bool passes_bbox_filter(const chunk_meta &m, const options *opt) {
 class update_handler : public chunk_handler {
   public:
     update_handler(const storage_kind &storage, const std::vector<ore_plan> &ores,
-                   const options *opt, living_world &living, progress_line *progress)
-        : storage_(storage), ores_(ores), opt_(opt), living_(living), progress_(progress) {
+                   const options *opt, living_world &living, progress_line *progress,
+                   uint64_t total)
+        : storage_(storage), ores_(ores), opt_(opt), living_(living), progress_(progress),
+          total_(total) {
         for (const ore_plan &ore : ores) {
             prepared_.push_back(storage.prepare(ore));
+            summary_.ores.push_back(ore.block.name.empty() ? ore.block.label : ore.block.name);
         }
+        summary_.placed.resize(ores.size());
     }
 
     bool select(const world_unit &unit, size_t i) override {
-        return passes_time_filter(unit.meta(i), opt_) && passes_bbox_filter(unit.meta(i), opt_) &&
-               !living_.recorded(unit, i);
+        ++summary_.seen;
+        uint64_t *alone = nullptr;
+        if (!passes_time_filter(unit.meta(i), opt_) || !passes_bbox_filter(unit.meta(i), opt_)) {
+            alone = &summary_.filtered;
+        } else if (living_.recorded(unit, i)) {
+            alone = &summary_.recorded;
+        }
+        if (alone != nullptr) {
+            ++*alone;
+            ++done_; // counted towards the total, which holds every chunk
+            show_progress(chunk_status::ok);
+        }
+        return alone == nullptr;
     }
     void begin(const world_unit &unit, size_t i) override {
         if (verbose()) {
@@ -74,10 +94,17 @@ class update_handler : public chunk_handler {
             status = grid->finish();
         }
         living_.processed(unit, i, placed);
+        if (status == chunk_status::ok && total > 0) {
+            std::vector<uint64_t> &mine = placed_[{&unit, i}];
+            for (const placement_count &p : placed) {
+                mine.push_back(p.total);
+            }
+        }
         return status == chunk_status::ok && total == 0 ? chunk_status::unchanged : status;
     }
     void retire(const world_unit &unit, size_t i, chunk_status status) override {
         living_.retired(unit, i, status);
+        tally(unit, i, status);
         if (status == chunk_status::unfinished) {
             ++unfinished_;
             status = chunk_status::ok; // left alone by rule, not a failure
@@ -90,6 +117,16 @@ class update_handler : public chunk_handler {
     }
     void unit_done(const world_unit &unit, chunk_status status) override {
         unwritten_ += status == chunk_status::ok ? 0 : 1;
+        // The unit's chunks count as updated once its new content is in place.
+        const auto pending = pending_.find(&unit);
+        if (pending != pending_.end()) {
+            (status == chunk_status::ok ? summary_.updated : summary_.failed) +=
+                pending->second.chunks;
+            for (size_t k = 0; status == chunk_status::ok && k < summary_.placed.size(); ++k) {
+                summary_.placed[k] += pending->second.placed[k];
+            }
+            pending_.erase(pending);
+        }
         if (!living_.unit_done(unit, status)) {
             failed(unit, world_unit::whole_unit, status);
         }
@@ -104,6 +141,7 @@ class update_handler : public chunk_handler {
     }
 
     uint64_t unwritten() const { return unwritten_; }
+    const run_summary &summary() const { return summary_; }
 
   private:
     chunk_status carve(block_grid &grid, size_t k, placement_count &placed) const {
@@ -132,7 +170,32 @@ class update_handler : public chunk_handler {
     void show_progress(chunk_status status) {
         failures_ += status == chunk_status::ok ? 0 : 1;
         if (progress_ != nullptr) {
-            progress_->update(done_, 0, failures_); // the total is not known ahead of the walk
+            progress_->update(done_, std::max(done_, total_), failures_);
+        }
+    }
+    void tally(const world_unit &unit, size_t i, chunk_status status) {
+        const auto found = placed_.find({&unit, i});
+        switch (status) {
+        case chunk_status::ok: {
+            unit_tally &u = pending_[&unit];
+            u.placed.resize(summary_.placed.size());
+            ++u.chunks;
+            for (size_t k = 0; found != placed_.end() && k < found->second.size(); ++k) {
+                u.placed[k] += found->second[k];
+            }
+            break;
+        }
+        case chunk_status::unfinished:
+            ++summary_.unfinished;
+            break;
+        case chunk_status::unchanged:
+            ++summary_.unchanged;
+            break;
+        default:
+            ++summary_.failed;
+        }
+        if (found != placed_.end()) {
+            placed_.erase(found);
         }
     }
     void failed(const world_unit &unit, size_t i, chunk_status status) {
@@ -155,10 +218,24 @@ class update_handler : public chunk_handler {
     uint64_t done_ = 0;
     uint64_t failures_ = 0;
     uint64_t unwritten_ = 0; // units whose new content could not replace the old
+    uint64_t total_;         // the chunks counted ahead of the walk (0: not counted)
+    run_summary summary_;
+    // Blocks each ore placed in a chunk, from its processing to its retiring,
+    // then in its unit's tally until the unit's commit.
+    std::map<std::pair<const world_unit *, size_t>, std::vector<uint64_t>> placed_;
+    struct unit_tally {
+        uint64_t chunks = 0;
+        std::vector<uint64_t> placed;
+    };
+    std::map<const world_unit *, unit_tally> pending_;
 
   public:
     uint64_t unfinished_ = 0; // chunks the game has not finished generating
 };
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 } // namespace
 
@@ -179,6 +256,7 @@ durable_policy run_durability() {
 int update_world(const char *path, const options &run, const std::vector<ore_plan> &ores,
                  const durable_policy &durability) {
     const options *opt = &run;
+    const auto started = std::chrono::steady_clock::now();
     out_printf("Processing...\n");
     living_world living(path, ores, opt);
     if (!living.claim()) {
@@ -218,16 +296,19 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     }
     // A status line only where someone watches it and no chunk lines scroll
     // by; it steps aside for every message, so the messages read as without it.
+    const bool terminal = isatty(STDERR_FILENO) == 1;
     std::optional<progress_line> progress;
-    if (isatty(STDERR_FILENO) == 1 && (opt->set & (OPT_VERBOSE | OPT_VERY_VERBOSE)) == 0) {
+    uint64_t total = 0;
+    if (terminal && (opt->set & (OPT_VERBOSE | OPT_VERY_VERBOSE)) == 0) {
         progress.emplace("processed", "failed");
+        total = count_chunks(kind, folder); // names and headers only: quick beside the run
     }
     output_interlude interlude([&progress] {
         if (progress) {
             progress->clear();
         }
     });
-    update_handler handler(*storage, ores, opt, living, progress ? &*progress : nullptr);
+    update_handler handler(*storage, ores, opt, living, progress ? &*progress : nullptr, total);
     pipeline_config config;
     config.threads = opt->threads;
     config.stream_process = (opt->set & OPT_VERY_VERBOSE) != 0;
@@ -257,8 +338,18 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
         out_printf("World partly updated: %" PRIu64 " %s could not be written and %s\n",
                    handler.unwritten(), one ? "file" : "files",
                    one ? "keeps its old content" : "keep their old content");
+        if (terminal) {
+            out_write(summary_text(handler.summary(), seconds_since(started), living.dry()));
+        }
         return 2;
     }
+    if (handler.summary().seen == 0) {
+        // Most likely the folder above a world, which must not pass for success.
+        out_write(no_chunk_line(path));
+    }
     out_printf(living.dry() ? "Dry run finished - nothing written\n" : "World updated\n");
+    if (terminal) {
+        out_write(summary_text(handler.summary(), seconds_since(started), living.dry()));
+    }
     return 0;
 }

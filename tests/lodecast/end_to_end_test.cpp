@@ -416,20 +416,33 @@ TEST(MakeWorld, WritesOnlyIntoAMissingOrEmptyFolderUnlessForced) {
     EXPECT_EQ(run_program(LODECAST_MKWORLD_EXE, {dir.file("empty"), "1"}).status, 0);
 }
 
-// On a terminal the status line steps aside for every message: without its
-// redraws and erasures, what is left is what a plain run prints; -v draws none.
+// On a terminal the status line steps aside for every message and counts
+// towards the world's total: without its redraws and erasures, what is left
+// is what a plain run prints, then the summary; -v draws no status line.
 TEST(Program, ProgressLineOnATerminalLeavesWhatAPlainRunPrints) {
     struct Case {
         std::string kind; // lodecast-mkworld's first argument
         bool damaged;     // a chunk file that cannot be read: a failure message
         std::vector<std::string> flags;
         bool progress;
+        std::string summary; // with the time as "T"
     };
-    const Case cases[] = {{"--force", false, {}, true},
-                          {"--region", false, {}, true},
-                          {"--force", true, {"-j", "1"}, true},
-                          {"--force", true, {"-v"}, false}};
+    const std::string lapis = "Blocks placed: Lapis ";
+    const Case cases[] = {
+        {"--force", false, {}, true, "updated: 4 of 4 in T\nLeft alone: none\n" + lapis},
+        {"--region",
+         false,
+         {"-bb", "0", "0", "5", "5"},
+         true,
+         "updated: 1 of 4 in T\nLeft alone: 3 outside the filters\n" + lapis},
+        {"--force",
+         true,
+         {"-j", "1"},
+         true,
+         "updated: 3 of 4 in T\nLeft alone: 1 could not be read or written\n" + lapis},
+        {"--force", true, {"-v"}, false, "updated: 3 of 4 in T\n"}};
     const std::regex redraw("\r[^\r\n]*\x1b\\[K(?=\r)|\r\x1b\\[K");
+    const std::regex time(" in [0-9]+\\.[0-9] s\n");
     for (const Case &c : cases) {
         RunResult runs[2]; // the same world, without and with a terminal
         for (RunResult &r : runs) {
@@ -444,7 +457,15 @@ TEST(Program, ProgressLineOnATerminalLeavesWhatAPlainRunPrints) {
             r = &r == runs ? run_tool(args) : run_on_terminal(LODECAST_EXE, args);
         }
         EXPECT_EQ(runs[1].err.find("\rprocessed ") != std::string::npos, c.progress);
-        EXPECT_EQ(std::regex_replace(runs[1].err, redraw, ""), runs[0].err) << runs[1].err;
+        EXPECT_EQ(std::regex_search(runs[1].err, std::regex("\rprocessed [0-9]+ of 4 chunks "
+                                                            "\\([0-9]+%\\), [^\r]* left")),
+                  c.progress)
+            << runs[1].err;
+        const std::string seen = std::regex_replace(runs[1].err, redraw, "");
+        ASSERT_EQ(seen.substr(0, runs[0].err.size()), runs[0].err) << seen;
+        const std::string summary =
+            std::regex_replace(seen.substr(runs[0].err.size()), time, " in T\n");
+        EXPECT_EQ(summary.rfind("Chunks " + c.summary, 0), 0u) << summary;
     }
 }
 

@@ -71,12 +71,20 @@ TEST(WorldWalk, TakesExactlyTheChunkFilesAtLevelThree) {
     }
 }
 
+// A walk that finds no chunk says so: an empty folder, or the folder above
+// a world, must not read as a world updated.
 TEST(WorldWalk, EmptyWorld) {
     TempDir dir;
+    const std::string line =
+        "No chunks found in " + dir.path().string() + " - is it a world folder?\n";
     RunResult r = run_tool({dir.path().string(), "16", "-v"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "Processing...\nWorld updated\n");
+    EXPECT_EQ(r.err, "Processing...\n" + line + "World updated\n");
     EXPECT_EQ(r.out, "");
+    put_chunk(dir.path() / "My World", "0/0/c.0.0.dat", 0, 0);
+    EXPECT_EQ(run_tool({dir.path().string(), "16"}).err,
+              "Processing...\n" + line + "World updated\n");
+    EXPECT_EQ(run_tool({dir.file("My World"), "16"}).err, "Processing...\nWorld updated\n");
 }
 
 TEST(WorldWalk, MissingWorldDirectory) {

@@ -119,7 +119,10 @@ TEST(Nbtdump, UsageWithoutFilesAndOnRequest) {
     RunResult none = run_program(NBTDUMP_EXE, {});
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.out, "");
-    EXPECT_EQ(none.err.rfind("Usage: nbtdump [--] <file>...\n", 0), 0u) << none.err;
+    EXPECT_EQ(
+        none.err.rfind("Usage: nbtdump [--chunk <x>,<z>] [--max-array <n>] [--] <file>...\n", 0),
+        0u)
+        << none.err;
 
     RunResult help = run_program(NBTDUMP_EXE, {"--help"});
     EXPECT_EQ(help.status, 0);
@@ -270,6 +273,46 @@ TEST(NbtdumpRegion, Lz4AndExternalRecordsPrintAsTheOriginals) {
     r = run_program(NBTDUMP_EXE, {dir.file("c.-34.-269.mcc")});
     ASSERT_EQ(chunks_in(r.out).size(), 1u);
     EXPECT_TRUE(chunks_in(r.out)[0].second == before[1].second);
+}
+
+// --chunk prints the chunk exactly as the whole file's dump does, or says
+// why it cannot; --max-array cuts every array after n elements.
+TEST(NbtdumpRegion, OneChunkAndShortArrays) {
+    const auto all = chunks_in(run_program(NBTDUMP_EXE, {real_region}).out);
+    ASSERT_EQ(all.size(), 58u);
+    RunResult one = run_program(NBTDUMP_EXE, {"--chunk", "-1,2", real_region});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, all[1].first + "\n" + all[1].second);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } refused[] = {
+        {{"--chunk", "-1,1", real_region}, 1, real_region + ": chunk [-1, 1] is not in the file"},
+        {{"--chunk", "0,2", real_region},
+         1,
+         real_region + ": chunk [0, 2] lies in r.0.0.mcr, not here"},
+        {{"--chunk", "-1,2", real_chunk},
+         1,
+         real_chunk + ": --chunk picks a chunk of a region file (.mcr, .mca)"},
+        {{"--chunk", "-1", real_region}, 2, "--chunk needs <x>,<z> (chunk coordinates)"},
+        {{"--max-array", "-3", real_region}, 2, "--max-array needs a count 0 or more"},
+    };
+    for (const auto &c : refused) {
+        RunResult r = run_program(NBTDUMP_EXE, c.args);
+        EXPECT_EQ(r.status, c.status) << c.err;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "nbtdump: " + c.err + "\n");
+        EXPECT_EQ(r.out, "") << c.err;
+    }
+    for (const auto &[n, line] : std::vector<std::pair<std::string, std::string>>{
+             {"3", "(32768 entries) [07, 07, 01, ... (32765 more) ]\n"},
+             {"0", "(32768 entries) [... (32768 more) ]\n"}}) {
+        RunResult r = run_program(NBTDUMP_EXE, {"--max-array", n, real_chunk});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("TAG_BYTE_ARRAY(\"Blocks\"): " + line), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(run_program(NBTDUMP_EXE, {"--max-array", "40000", real_chunk}).out,
+              printer_output(real_chunk));
 }
 
 } // namespace

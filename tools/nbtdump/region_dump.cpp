@@ -36,6 +36,13 @@ bool region_of_path(const char *path, int32_t *rx, int32_t *rz) {
     return region::parse_file_name(base_name(path), rx, rz, &ext);
 }
 
+region::extension extension_of(const char *path) {
+    int32_t rx, rz;
+    region::extension ext = region::extension::mca;
+    region::parse_file_name(base_name(path), &rx, &rz, &ext);
+    return ext;
+}
+
 // Why the file behind fd cannot be read as a region file; null when it can.
 const char *open_failure(int fd, region::reader &in) {
     struct stat st {};
@@ -55,7 +62,7 @@ const char *open_failure(int fd, region::reader &in) {
 
 // Reads, parses and prints the chunk in slot; null when printed, else why not.
 const char *dump_chunk(const char *path, const region::reader &in, int slot, region::chunk_pos c,
-                       region::record &rec, nbt_codec *codec) {
+                       region::record &rec, nbt_codec *codec, int32_t max_array) {
     const region::status s = in.read_record(slot, rec);
     if (s != region::status::ok) {
         return region::status_name(s);
@@ -95,7 +102,7 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
     std::printf("Chunk [%" PRId32 ", %" PRId32 "] in %s (slot %d, timestamp %" PRIu32 "%s):\n", c.x,
                 c.z, path, slot, rec.timestamp, external.c_str());
     if (doc->root != nullptr) {
-        nbt_print_tag(doc->root, 0);
+        nbt_print_tag_short(doc->root, 0, max_array);
     }
     return nullptr;
 }
@@ -112,23 +119,35 @@ bool is_external_file(const char *path) {
     return region::parse_external_name(base_name(path), &x, &z);
 }
 
-int dump_external(const char *path) {
+int dump_external(const char *path, const print_options &opt) {
     int32_t x = 0, z = 0;
     region::parse_external_name(base_name(path), &x, &z);
     const int32_t rx = region::region_of(x), rz = region::region_of(z);
     for (const region::extension ext : {region::extension::mca, region::extension::mcr}) {
         const std::string file = folder_of(path) + region::file_name(rx, rz, ext);
         if (access(file.c_str(), F_OK) == 0) {
-            return dump_region(file.c_str(), region::slot_of(x, z));
+            return dump_region(file.c_str(), opt, region::slot_of(x, z));
         }
     }
     std::fprintf(stderr, "nbtdump: %s: no region file beside it holds its chunk\n", path);
     return 1;
 }
 
-int dump_region(const char *path, int only) {
+int dump_region(const char *path, const print_options &opt, int only) {
     int32_t rx = 0, rz = 0;
     region_of_path(path, &rx, &rz);
+    if (opt.one_chunk) {
+        if (region::region_of(opt.x) != rx || region::region_of(opt.z) != rz) {
+            std::fprintf(stderr,
+                         "nbtdump: %s: chunk [%" PRId32 ", %" PRId32 "] lies in %s, not here\n",
+                         path, opt.x, opt.z,
+                         region::file_name(region::region_of(opt.x), region::region_of(opt.z),
+                                           extension_of(path))
+                             .c_str());
+            return 1;
+        }
+        only = region::slot_of(opt.x, opt.z);
+    }
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "nbtdump: %s: %s\n", path, std::strerror(errno));
@@ -144,12 +163,17 @@ int dump_region(const char *path, int only) {
     nbt::codec codec = nbt::make_codec();
     region::record rec;
     int result = 0;
+    if (opt.one_chunk && in.state(only) == region::status::absent) {
+        std::fprintf(stderr, "nbtdump: %s: chunk [%" PRId32 ", %" PRId32 "] is not in the file\n",
+                     path, opt.x, opt.z);
+        result = 1;
+    }
     for (int slot = 0; slot < region::slot_count; ++slot) {
         if (in.state(slot) == region::status::absent || (only >= 0 && slot != only)) {
             continue;
         }
         const region::chunk_pos c = region::chunk_of_slot(rx, rz, slot);
-        if (const char *why = dump_chunk(path, in, slot, c, rec, codec.get())) {
+        if (const char *why = dump_chunk(path, in, slot, c, rec, codec.get(), opt.max_array)) {
             // Keep the chunks printed so far ahead of the message.
             std::fflush(stdout);
             std::fprintf(stderr, "nbtdump: %s: chunk [%" PRId32 ", %" PRId32 "]: %s\n", path, c.x,

@@ -266,6 +266,9 @@ NBT_API void nbt_remove_list_item(void *target, nbt_tag *parent);
 
 NBT_API const char *nbt_type_to_string(nbt_type t);
 NBT_API void nbt_print_tag(nbt_tag *t, int indent);
+/* As nbt_print_tag, with each array cut after its first `most` elements
+ * (a negative most: none cut) and "... (<n> more)" in place of the rest. */
+NBT_API void nbt_print_tag_short(nbt_tag *t, int indent, int32_t most);
 NBT_API void nbt_print_value(nbt_type t, void *v, int n);
 NBT_API void nbt_print_indent(int lv);
 NBT_API void nbt_print_byte_array(unsigned char *ba, int len);
