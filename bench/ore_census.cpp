@@ -57,10 +57,10 @@ int main(int argc, char **argv) {
                 continue;
             }
             nbt::document doc = nbt::make_document();
-            const nbt_compression c = rec.compression == region::compression_gzip ? NBT_GZIP
-                                                                                  : NBT_ZLIB;
-            if (!doc || nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), c,
-                                         nullptr, nullptr) != NBT_OK) {
+            const nbt_compression c =
+                rec.compression == region::compression_gzip ? NBT_GZIP : NBT_ZLIB;
+            if (!doc || nbt_parse_memory(doc.get(), rec.bytes.data(), rec.bytes.size(), c, nullptr,
+                                         nullptr) != NBT_OK) {
                 continue;
             }
             paletted_chunk chunk;

@@ -66,8 +66,8 @@ double spread_start(int32_t min, int32_t max, bool triangle) {
     return min + static_cast<double>(offset) / 1000.0;
 }
 
-// Whether a block has an air neighbour inside the chunk; those outside
-// (beside it, above or below it) are not known, so they count as not air.
+} // namespace
+
 bool touches_air(block_grid &grid, int32_t x, int32_t y, int32_t z) {
     static constexpr int steps[6][3] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
                                         {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
@@ -80,8 +80,6 @@ bool touches_air(block_grid &grid, int32_t x, int32_t y, int32_t z) {
     }
     return false;
 }
-
-} // namespace
 
 bool round_happens(const options *opt) {
     if (!(opt->set & OPT_EVERY) || opt->every <= 1) {

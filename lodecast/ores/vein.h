@@ -17,6 +17,11 @@ struct placement_count {
     std::array<uint64_t, 384> per_y = {}; // room for the tallest chunks
 };
 
+// Whether the block at chunk-local (x, y, z) has an air neighbour inside
+// the chunk: one beside the chunk, above its top or below its bottom is
+// not known, so it counts as not air.
+bool touches_air(block_grid &grid, int32_t x, int32_t y, int32_t z);
+
 // Whether this chunk gets the ore's veins under -every n: one draw, true
 // one time in n on average. Without -every true, with no draw.
 bool round_happens(const options *opt);
