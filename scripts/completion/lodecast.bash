@@ -5,7 +5,9 @@ _lodecast() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     case $prev in
-    -r | -mn | -mx | -s | -d | -mb | -ma | -j | -seed | -dim) return ;; # a number
+    -r | -mn | -mx | -s | -d | -mb | -ma | -j | -seed | -dim | -air | -every | -biome | -saved-before)
+        return
+        ;; # a number (-biome: names)
     -backup)
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
@@ -34,7 +36,8 @@ _lodecast() {
         ;;
     *)
         mapfile -t COMPREPLY < <(compgen -W '-r -mn -mx -s -d -oo -ob -oa -mb -ma -bb
-            -v -vv -j -seed -dim -record -record-adopt -backup -n -map -unfinished -base -deep' -- "$cur")
+            -v -vv -j -seed -dim -record -record-adopt -backup -n -map -unfinished -base -deep
+            -spread -tri -air -every -biome -saved-before' -- "$cur")
         ;;
     esac
 }
