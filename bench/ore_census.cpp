@@ -1,7 +1,8 @@
 // The ore blocks of a paletted world's finished chunks, by name and height:
 // what bench/game-ores compares the game's own generation with. Only
 // finished chunks count (the ones a run changes); names ending in "_ore",
-// ancient debris and infested stone are counted.
+// ancient debris, infested stone and the raw iron and copper blocks (which
+// only the terrain's own ore veins of 1.18 on hold) are counted.
 //
 //   ore_census <region folder> [<DataVersion>]
 //
@@ -27,7 +28,8 @@ namespace {
 
 bool counted(std::string_view name) {
     return name.ends_with("_ore") || name == "minecraft:ancient_debris" ||
-           name == "minecraft:infested_stone" || name == "minecraft:infested_deepslate";
+           name == "minecraft:infested_stone" || name == "minecraft:infested_deepslate" ||
+           name == "minecraft:raw_iron_block" || name == "minecraft:raw_copper_block";
 }
 
 } // namespace
