@@ -396,6 +396,7 @@ class air_grid : public block_grid {
     bool begin(const prepared_ore &) override { return true; }
     bool place(int, int, int) override { return true; }
     bool air(int x, int y, int z) override { return air_.count({x, y, z}) > 0; }
+    bool biome(int, int, int, std::string &name) override { return !(name = "x:river").empty(); }
     chunk_status finish() override { return chunk_status::ok; }
 
   private:
@@ -446,6 +447,20 @@ TEST(GenOre, AirSkipIsDrawnOncePerBlock) {
         EXPECT_EQ(chunk.block(5, 23, 12) == 16, r.placed) << r.chance << " " << r.draw;
         EXPECT_EQ(chunk.block(5, 22, 12), 16);
         EXPECT_EQ(chunk.block(5, 24, 12), 16);
+    }
+}
+
+// A vein stops after its draws where the biome at its start is not listed.
+TEST(GenOre, BiomeAtTheStart) {
+    for (const std::string biome : {"x:river", "x:beach"}) {
+        air_grid grid({});
+        placement_count placed;
+        scripted_draws script({1000, 2000, 0, 5000, 12345, 20000});
+        const std::vector<std::string> biomes = {"x:lake", biome};
+        const options opt = vein_options(8, 0, 64, 0);
+        gen_ore(grid, &opt, &placed, &biomes);
+        EXPECT_EQ(script.used(), 6u);
+        EXPECT_EQ(placed.total, biome == "x:river" ? 128u : 0u) << biome; // 16 steps of 8
     }
 }
 
