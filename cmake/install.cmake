@@ -71,7 +71,9 @@ add_custom_target(man_pages ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES lodecast/profiles/default-generation
+install(FILES lodecast/profiles/default-generation lodecast/profiles/game-1.13-1.16
+              lodecast/profiles/game-1.17 lodecast/profiles/game-1.18
+              lodecast/profiles/game-1.18-nether lodecast/profiles/copper-for-old-chunks
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lodecast/profiles)
 
 # bash-completion loads a command's completion from a file of its name.

@@ -58,6 +58,26 @@ std::string record_settings(const std::string &ore, const options *opt) {
       << " max=" << opt->max_depth << " size=" << opt->size
       << " data=" << ((opt->set & OPT_DATA) ? std::to_string(opt->data) : "-")
       << " replace=" << (rule.empty() ? "stone" : rule);
+    // The distributions' settings only when given, so that older records
+    // still match runs without them.
+    if (opt->set & OPT_SPREAD) {
+        s << " spread";
+    }
+    if (opt->set & OPT_TRIANGLE) {
+        s << " tri";
+    }
+    if (opt->set & OPT_AIR) {
+        s << " air=" << opt->air_chance;
+    }
+    if (opt->set & OPT_EVERY) {
+        s << " every=" << opt->every;
+    }
+    if ((opt->set & OPT_BIOME) && opt->biome_names != nullptr) {
+        s << " biome=" << opt->biome_names;
+    }
+    if (opt->set & OPT_SAVED_BEFORE) {
+        s << " saved-before=" << opt->saved_before;
+    }
     return s.str();
 }
 

@@ -2,9 +2,12 @@
 #include "lodecast/ores/random.h"
 #include "lodecast/pipeline/output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,9 +41,55 @@ int32_t block_coord(double v, int32_t bottom, int32_t top) {
     return static_cast<int32_t>(f);
 }
 
+// A draw in 0..n-1 (n >= 1) as an even share of the range: one draw of the
+// generator when n is within its 15 bits, two (30 bits) beyond, so that
+// every value is equally likely to within one part in 32768.
+int64_t draw_below(int64_t n) {
+    if (n <= 32768) {
+        return int64_t{ore_rand()} * n / 32768;
+    }
+    const int64_t high = ore_rand();
+    const int64_t bits = high * 32768 + ore_rand();
+    return static_cast<int64_t>(static_cast<double>(bits) / 1073741824.0 * static_cast<double>(n));
+}
+
+// The start height with -spread or -tri: thousandths of a block over the
+// inclusive range min..max (a triangle peaking in its middle as the sum of
+// two draws over half of it), from the range's bottom.
+double spread_start(int32_t min, int32_t max, bool triangle) {
+    const int64_t range = (int64_t{max} - min + 1) * 1000;
+    if (range <= 0) {
+        return min;
+    }
+    const int64_t offset =
+        triangle ? draw_below(range / 2) + draw_below(range / 2) : draw_below(range);
+    return min + static_cast<double>(offset) / 1000.0;
+}
+
 } // namespace
 
-void gen_ore(block_grid &grid, const options *opt, placement_count *placed) {
+bool touches_air(block_grid &grid, int32_t x, int32_t y, int32_t z) {
+    static constexpr int steps[6][3] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
+                                        {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
+    for (const auto &d : steps) {
+        const int32_t nx = x + d[0], ny = y + d[1], nz = z + d[2];
+        if (nx >= 0 && nx <= 15 && nz >= 0 && nz <= 15 && ny >= grid.bottom() && ny <= grid.top() &&
+            grid.air(nx, ny, nz)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool round_happens(const options *opt) {
+    if (!(opt->set & OPT_EVERY) || opt->every <= 1) {
+        return true;
+    }
+    return int64_t{ore_rand()} * opt->every < 32768;
+}
+
+void gen_ore(block_grid &grid, const options *opt, placement_count *placed,
+             const std::vector<std::string> *biomes) {
     // The vein works on 16-bit copies; the command line and the ore table
     // always give values that fit.
     const auto ore_min = static_cast<int16_t>(opt->min_depth);
@@ -76,8 +125,11 @@ void gen_ore(block_grid &grid, const options *opt, placement_count *placed) {
         static_cast<float>(static_cast<double>(draw_mod(ore_rand(), x_mod)) / 1000.0);
     const float zpos =
         static_cast<float>(static_cast<double>(draw_mod(ore_rand(), z_mod)) / 1000.0);
+    const bool triangle = (opt->set & OPT_TRIANGLE) != 0;
+    const bool spread = triangle || (opt->set & OPT_SPREAD) || grid.spreads_by_default();
     const float ypos = static_cast<float>(
-        (static_cast<double>(draw_mod(ore_rand(), y_mod)) / 1000.0 + ore_min) + 2.0);
+        spread ? spread_start(opt->min_depth, opt->max_depth, triangle)
+               : (static_cast<double>(draw_mod(ore_rand(), y_mod)) / 1000.0 + ore_min) + 2.0);
     if (trace) {
         out_printf("Selected initial position: %f, %f, %f\n", static_cast<double>(xpos),
                    static_cast<double>(ypos), static_cast<double>(zpos));
@@ -90,8 +142,38 @@ void gen_ore(block_grid &grid, const options *opt, placement_count *placed) {
     const double fuzz = 0.25;
     const int32_t bottom = grid.bottom();
     const int32_t top = grid.top();
+    if (biomes != nullptr && !biomes->empty()) {
+        std::string here;
+        const int32_t sy = std::clamp(static_cast<int32_t>(std::floor(ypos)), bottom, top);
+        if (!grid.biome(block_coord(xpos, 0, 15), sy, block_coord(zpos, 0, 15), here) ||
+            std::find(biomes->begin(), biomes->end(), here) == biomes->end()) {
+            return;
+        }
+    }
+    // With the new start heights a block beyond the chunk's heights is lost
+    // as in the game; the older rule clamps it to the top or bottom layer.
+    const int32_t low = spread ? bottom - 1 : bottom;
+    const int32_t high = spread ? top + 1 : top;
+    const bool air_test = (opt->set & OPT_AIR) && opt->air_chance > 0;
+    const auto air_bar = static_cast<int64_t>(std::lround(opt->air_chance * 32768.0));
+    // Blocks whose air test was drawn: each is decided once per vein.
+    std::vector<std::pair<int64_t, bool>> decided;
+    const auto skipped = [&](int32_t x, int32_t y, int32_t z) {
+        const int64_t key = (int64_t{y} << 8) | (z << 4) | x;
+        for (const auto &[k, skip] : decided) {
+            if (k == key) {
+                return skip;
+            }
+        }
+        if (!touches_air(grid, x, y, z)) {
+            return false;
+        }
+        const bool skip = ore_rand() < air_bar;
+        decided.emplace_back(key, skip);
+        return skip;
+    };
     const auto place = [&](int32_t x, int32_t y, int32_t z) {
-        if (!grid.place(x, y, z)) {
+        if (y < bottom || y > top || (air_test && skipped(x, y, z)) || !grid.place(x, y, z)) {
             return;
         }
         if (trace) {
@@ -112,10 +194,10 @@ void gen_ore(block_grid &grid, const options *opt, placement_count *placed) {
         const double dy = i * static_cast<double>(y_step) + ypos;
         const double dz = i * static_cast<double>(z_step) + zpos;
         const int32_t tx = block_coord(dx, 0, 15);
-        const int32_t ty = block_coord(dy, bottom, top);
+        const int32_t ty = block_coord(dy, low, high);
         const int32_t tz = block_coord(dz, 0, 15);
         const int32_t txp = block_coord(dx + fuzz, 0, 15);
-        const int32_t typ = block_coord(dy + fuzz, bottom, top);
+        const int32_t typ = block_coord(dy + fuzz, low, high);
         const int32_t tzp = block_coord(dz + fuzz, 0, 15);
 
         place(tx, ty, tz);

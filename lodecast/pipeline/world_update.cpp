@@ -157,11 +157,17 @@ class update_handler : public chunk_handler {
                                               : shown(ore.block.name).c_str(),
                        opt->rounds, opt->min_depth, opt->max_depth, opt->size);
         }
+        if ((opt->set & OPT_SAVED_BEFORE) && grid.data_version() >= opt->saved_before) {
+            return chunk_status::ok; // saved by a game that made this ore itself
+        }
+        if (!round_happens(opt)) {
+            return chunk_status::ok;
+        }
         for (int32_t r = 0; r < opt->rounds; ++r) {
             if (trace) {
                 out_printf("Generating round %d...\n", r);
             }
-            gen_ore(grid, opt, &placed);
+            gen_ore(grid, opt, &placed, &ore.biomes);
         }
         return chunk_status::ok;
     }

@@ -3,7 +3,10 @@
 #include "lodecast/pipeline/output.h"
 #include "lodecast/run/number.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -35,6 +38,16 @@ struct option_entry {
 };
 
 void read_none(char **, options *) {}
+
+// -air's chance: a decimal fraction, kept within 0..1; unreadable text
+// leaves it unchanged.
+void read_chance(const char *text, double *field) {
+    char *end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end != text && std::isfinite(v)) {
+        *field = std::clamp(v, 0.0, 1.0);
+    }
+}
 
 int32_t clamp_threads(int32_t n) {
     return n < 1 ? 1 : (n > max_threads ? max_threads : n);
@@ -97,6 +110,17 @@ constexpr option_entry option_table[] = {
     {"-unfinished", OPT_UNFINISHED, 0, read_none},
     {"-base", OPT_BASE, 1, [](char **v, options *o) { o->base_names = v[0]; }},
     {"-deep", OPT_DEEP, 1, [](char **v, options *o) { o->deep_name = v[0]; }},
+    {"-spread", OPT_SPREAD, 0, read_none},
+    {"-tri", OPT_TRIANGLE, 0, read_none},
+    {"-air", OPT_AIR, 1, [](char **v, options *o) { read_chance(v[0], &o->air_chance); }},
+    {"-every", OPT_EVERY, 1,
+     [](char **v, options *o) {
+         read_signed(v[0], &o->every);
+         o->every = std::clamp(o->every, 1, 32768);
+     }},
+    {"-biome", OPT_BIOME, 1, [](char **v, options *o) { o->biome_names = v[0]; }},
+    {"-saved-before", OPT_SAVED_BEFORE, 1,
+     [](char **v, options *o) { read_signed(v[0], &o->saved_before); }},
 };
 
 } // namespace
@@ -137,6 +161,13 @@ const char lodecast_help[] =
     "                    own ores there later; left alone by default)\n"
     "  -base <names>     paletted worlds: more blocks (a,b) the ore replaces as natural rock\n"
     "  -deep <name>      paletted worlds: the deepslate variant of a mod's ore\n"
+    "  -spread           start heights over the whole -mn..-mx range (default in\n"
+    "                    paletted worlds)\n"
+    "  -tri              start heights in a triangle over -mn..-mx, densest mid-range\n"
+    "  -air <chance>     skip a block touching air with this chance (0-1)\n"
+    "  -every <n>        veins in one chunk out of n on average\n"
+    "  -biome <names>    only where the biome at a vein's start is one of these (a,b)\n"
+    "  -saved-before <n> only chunks saved with a DataVersion below n\n"
     "  --help            this text: the full usage (without arguments lodecast prints\n"
     "                    the short one, of its first options only)\n"
     "  --version         the version and the compression library of the build\n"

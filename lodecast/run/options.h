@@ -39,6 +39,16 @@ enum : uint32_t {
     // variant (-deep).
     OPT_BASE = 0x1000000,
     OPT_DEEP = 0x2000000,
+    // The game's own distributions: start heights over the whole range
+    // (-spread) or in a triangle (-tri), blocks touching air skipped by
+    // chance (-air), one chunk in n (-every), some biomes only (-biome),
+    // chunks saved before a DataVersion only (-saved-before).
+    OPT_SPREAD = 0x4000000,
+    OPT_TRIANGLE = 0x8000000,
+    OPT_AIR = 0x10000000,
+    OPT_EVERY = 0x20000000,
+    OPT_BIOME = 0x40000000,
+    OPT_SAVED_BEFORE = 0x80000000,
 };
 
 // Filled once at start-up, then only read. Fields other than set, rounds,
@@ -69,6 +79,13 @@ struct options {
     // -base's comma-separated block names and -deep's block name.
     const char *base_names;
     const char *deep_name;
+    // -air's chance (0..1) that a block touching air is skipped, -every's n
+    // (1 or more), -biome's comma-separated names (argv's own string) and
+    // -saved-before's DataVersion.
+    double air_chance;
+    int32_t every;
+    const char *biome_names;
+    int32_t saved_before;
 };
 
 // Fill rounds, min_depth, max_depth and size from the row of ore_list whose

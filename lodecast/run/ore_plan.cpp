@@ -9,7 +9,21 @@ namespace {
 
 // Options a profile line may give: the ones that shape an ore's veins.
 constexpr uint32_t generation_bits = OPT_ROUNDS | OPT_MIN_DEPTH | OPT_MAX_DEPTH | OPT_SIZE |
-                                     OPT_DATA | OPT_OVER_ORES | OPT_OVER_BLOCKS | OPT_OVER_ALL;
+                                     OPT_DATA | OPT_OVER_ORES | OPT_OVER_BLOCKS | OPT_OVER_ALL |
+                                     OPT_SPREAD | OPT_TRIANGLE | OPT_AIR | OPT_EVERY | OPT_BIOME |
+                                     OPT_SAVED_BEFORE;
+
+// -biome's comma-separated names, namespaced as the game stores them.
+std::vector<std::string> biome_list(const std::string &text) {
+    std::vector<std::string> names;
+    std::istringstream list(text);
+    for (std::string name; std::getline(list, name, ',');) {
+        if (!name.empty()) {
+            names.push_back(name.find(':') == std::string::npos ? "minecraft:" + name : name);
+        }
+    }
+    return names;
+}
 
 // The plan for ore word with base's options and, over them, those of args.
 // alone: the whole ore argument, whose refusal keeps its own words.
@@ -31,7 +45,9 @@ bool make_plan(const std::string &word, const options &base, std::vector<std::st
     }
     parse_options(static_cast<int>(argv.size()), argv.data(), &line, kind.height_modulus());
     if ((line.set & ~generation_bits) != 0) {
-        error = "only -r -mn -mx -s -d -oo -ob -oa may follow an ore: " + word;
+        error = "only -r -mn -mx -s -d -oo -ob -oa -spread -tri -air -every -biome "
+                "-saved-before may follow an ore: " +
+                word;
         return false;
     }
     out.opt = base;
@@ -46,6 +62,23 @@ bool make_plan(const std::string &word, const options &base, std::vector<std::st
     take(OPT_MAX_DEPTH, &options::max_depth);
     take(OPT_SIZE, &options::size);
     take(OPT_DATA, &options::data);
+    take(OPT_EVERY, &options::every);
+    take(OPT_SAVED_BEFORE, &options::saved_before);
+    if (line.set & OPT_AIR) {
+        out.opt.air_chance = line.air_chance;
+    }
+    // The line's own names are copied: its words do not outlive this call.
+    const char *biomes = (line.set & OPT_BIOME) ? line.biome_names : base.biome_names;
+    if ((out.opt.set & OPT_BIOME) && biomes != nullptr) {
+        if (!kind.stores_biomes()) {
+            error = "-biome needs a world that stores biomes by name or id (1.13 on)";
+            return false;
+        }
+        out.biomes = biome_list(biomes);
+    }
+    if (line.set & OPT_BIOME) {
+        out.opt.biome_names = nullptr; // the line's words are gone; out.biomes holds them
+    }
     apply_ore_defaults(out.block.defaults_id, &out.opt);
     return true;
 }

@@ -49,6 +49,7 @@ class flat_blocks : public block_grid {
         }
         return true;
     }
+    bool air(int x, int y, int z) override { return arr_->content[block_at(x, y, z).index] == 0; }
     chunk_status finish() override { return chunk_status::ok; }
 
   private:

@@ -3,6 +3,7 @@
 #include "lodecast/formats/chunk_document.h"
 #include "lodecast/ores/ore_table.h"
 #include "lodecast/run/number.h"
+#include "lodecast/storage/chunk_biomes.h"
 #include "lodecast/storage/paletted_chunk.h"
 
 #include <algorithm>
@@ -121,7 +122,14 @@ class paletted_blocks : public block_grid {
     int bottom() const override { return chunk_.bottom(); }
     int top() const override { return chunk_.top(); }
     bool finished() const override { return chunk_.finished(); }
-    int32_t data_version() const { return chunk_.data_version(); }
+    int32_t data_version() const override { return chunk_.data_version(); }
+    bool spreads_by_default() const override { return true; }
+    bool biome(int x, int y, int z, std::string &name) override {
+        return stored_biome(root_, x, y, z, name);
+    }
+    bool air(int x, int y, int z) override {
+        return chunk_.index_at(x, y, z) < 0 || is_air(chunk_.entry_at(x, y, z).name);
+    }
 
     bool begin(const prepared_ore &ore) override {
         ore_ = static_cast<const paletted_ore *>(&ore);

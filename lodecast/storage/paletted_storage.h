@@ -26,6 +26,7 @@ constexpr int paletted_height = 384;
 class paletted_storage : public storage_kind {
   public:
     int32_t height_modulus() const override;
+    bool stores_biomes() const override { return true; }
     // -base: more block names that count as natural rock; -deep: the
     // deepslate variant of an ore that has no vanilla one.
     void take_options(const options &opt) override;

@@ -48,6 +48,9 @@ class sectioned_blocks : public block_grid {
         relight_ = relight_ || ore_->relights[state];
         return true;
     }
+    bool air(int x, int y, int z) override {
+        return sections_.at(y).compound == nullptr || sections_.id(x, y, z) == 0;
+    }
     chunk_status finish() override {
         if (failed_) {
             return chunk_status::init_failed; // an "Add" array could not be made

@@ -35,6 +35,8 @@ struct ore_block {
 struct ore_plan {
     ore_block block;
     options opt;
+    // -biome's names, namespaced; empty: every biome.
+    std::vector<std::string> biomes;
 };
 
 // An ore as a storage kind prepared it for a run, once: opaque to all
@@ -60,6 +62,17 @@ class block_grid {
     // Place the begun ore at chunk-local (x, y, z) where its rule allows
     // and no block entity sits; true when the block became ore.
     virtual bool place(int x, int y, int z) = 0;
+    // Whether the block at chunk-local (x, y, z), within the chunk's
+    // heights, is air (what a vein's -air test looks at).
+    virtual bool air(int x, int y, int z) = 0;
+    // The biome stored at (x, y, z) as a namespaced name into name; false
+    // when the chunk stores none readable there.
+    virtual bool biome(int, int, int, std::string &) { return false; }
+    // The chunk's own DataVersion; 0 for chunks that carry none.
+    virtual int32_t data_version() const { return 0; }
+    // Start heights over the whole height range without -spread: formats
+    // with no earlier behaviour to keep.
+    virtual bool spreads_by_default() const { return false; }
     // After the last vein: what the placed blocks need besides themselves
     // (light marks, palettes) goes into the document. ok, or why the chunk
     // must be left alone.
@@ -71,6 +84,8 @@ class storage_kind {
     virtual ~storage_kind() = default;
     // Heights on the command line are taken modulo this (flat chunks 128).
     virtual int32_t height_modulus() const = 0;
+    // Whether its chunks store biomes by name or id (what -biome reads).
+    virtual bool stores_biomes() const { return false; }
     // The run's options that only some kinds take (-base, -deep).
     virtual void take_options(const options &) {}
     // Resolves word, an ore as a user writes it (an id, a known ore's

@@ -39,7 +39,10 @@ _lodecast() {
     _lodecast_words
     COMPREPLY=()
     case $prev in
-    -r | -mn | -mx | -s | -d | -mb | -ma | -cb | -ca | -j | -seed) return ;; # a number
+    -r | -mn | -mx | -s | -d | -mb | -ma | -cb | -ca | -j | -seed | -air | -every | -saved-before)
+        return
+        ;; # a number
+    -biome) return ;; # biome names
     -dim)
         mapfile -t COMPREPLY < <(compgen -W '-1 1 minecraft:the_nether minecraft:the_end' -- "$cur")
         return
@@ -81,7 +84,8 @@ _lodecast() {
         ;;
     *)
         mapfile -t COMPREPLY < <(compgen -W '-r -mn -mx -s -d -oo -ob -oa -mb -ma -cb -ca -bb
-            -v -vv -j -seed -dim -record -record-adopt -backup -n -map -unfinished -base -deep' -- "$cur")
+            -v -vv -j -seed -dim -record -record-adopt -backup -n -map -unfinished -base -deep
+            -spread -tri -air -every -biome -saved-before' -- "$cur")
         ;;
     esac
 }

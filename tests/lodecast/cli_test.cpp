@@ -324,6 +324,43 @@ TEST(ParseOptions, ThreadsAndSeed) {
     }
 }
 
+TEST(ParseOptions, Distributions) {
+    struct Case {
+        std::vector<std::string> args;
+        uint32_t bits;
+        double air;
+        int32_t every, saved_before;
+    };
+    // Before parsing: air 0.25, every 3, saved_before 7.
+    const Case cases[] = {
+        {{"-spread", "-tri"}, OPT_SPREAD | OPT_TRIANGLE, 0.25, 3, 7},
+        {{"-air", "0.5"}, OPT_AIR, 0.5, 3, 7},
+        {{"-air", "1.5"}, OPT_AIR, 1, 3, 7},
+        {{"-air", "-2"}, OPT_AIR, 0, 3, 7},
+        {{"-air", "nan"}, OPT_AIR, 0.25, 3, 7},
+        {{"-every", "9"}, OPT_EVERY, 0.25, 9, 7},
+        {{"-every", "0"}, OPT_EVERY, 0.25, 1, 7},
+        {{"-every", "99999"}, OPT_EVERY, 0.25, 32768, 7},
+        {{"-saved-before", "2724"}, OPT_SAVED_BEFORE, 0.25, 3, 2724},
+    };
+    for (const Case &c : cases) {
+        options opt{};
+        opt.air_chance = 0.25;
+        opt.every = 3;
+        opt.saved_before = 7;
+        std::vector<std::string> words = c.args;
+        std::vector<char *> argv;
+        for (std::string &w : words) {
+            argv.push_back(w.data());
+        }
+        parse_options(static_cast<int>(argv.size()), argv.data(), &opt);
+        EXPECT_EQ(opt.set, c.bits) << c.args[0];
+        EXPECT_EQ(opt.air_chance, c.air) << c.args[0] << " " << c.args.back();
+        EXPECT_EQ(opt.every, c.every) << c.args.back();
+        EXPECT_EQ(opt.saved_before, c.saved_before);
+    }
+}
+
 TEST(ParseOptions, NewBitsFollowTheOthers) {
     EXPECT_EQ(OPT_THREADS, OPT_VERY_VERBOSE << 1);
     EXPECT_EQ(OPT_SEED, OPT_THREADS << 1);

@@ -2,6 +2,7 @@
 #include "lodecast/run/options.h"
 #include "lodecast/run/ore_plan.h"
 #include "lodecast/storage/flat_storage.h"
+#include "lodecast/storage/paletted_storage.h"
 #include "lodecast/storage/sectioned_storage.h"
 #include "support/temp_dir.h"
 
@@ -116,6 +117,7 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
     TempDir dir;
     std::ofstream(dir.file("p")) << "# dirt first\n3 -r 20 -mx 127 -s 32\n\nlapis -s 6 # smaller\n";
     std::ofstream(dir.file("bad")) << "Coal\n16 -j 4\n";
+    std::ofstream(dir.file("biome")) << "Coal -biome badlands\n";
     options base{};
     base.set = OPT_VERBOSE | OPT_ROUNDS;
     base.rounds = 2; // -r 2 on the command line
@@ -137,6 +139,7 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
         {"16,iceandfire:silvr_ore", sectioned, {}, "Unknown block name \"iceandfire:silvr_ore\""},
         {"@" + dir.file("bad"), flat, {}, dir.file("bad") + " line 2: only -r -mn -mx"},
         {"@" + dir.file("none"), flat, {}, "cannot read the profile " + dir.file("none")},
+        {"@" + dir.file("biome"), flat, {}, dir.file("biome") + " line 1: -biome needs"},
     };
     for (const Case &c : cases) {
         std::vector<ore_plan> plan;
@@ -150,6 +153,28 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
             EXPECT_TRUE(plan[i].opt.set & OPT_VERBOSE); // the run's options stay
         }
     }
+}
+
+// A line's distribution options reach its ore alone; its biomes are kept
+// namespaced after its words are gone.
+TEST(OrePlan, ProfileLinesCarryTheirDistributions) {
+    TempDir dir;
+    std::ofstream(dir.file("p")) << "coal_ore -tri -air 0.5 -every 9 -biome badlands,x:y\n"
+                                    "iron_ore -saved-before 2724\n";
+    options base{};
+    base.set = OPT_SPREAD;
+    const paletted_storage kind;
+    std::vector<ore_plan> plan;
+    std::string error;
+    ASSERT_TRUE(read_ore_plan("@" + dir.file("p"), base, kind, plan, error)) << error;
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan[0].opt.set, OPT_SPREAD | OPT_TRIANGLE | OPT_AIR | OPT_EVERY | OPT_BIOME);
+    EXPECT_EQ(plan[0].opt.air_chance, 0.5);
+    EXPECT_EQ(plan[0].opt.every, 9);
+    EXPECT_EQ(plan[0].biomes, (std::vector<std::string>{"minecraft:badlands", "x:y"}));
+    EXPECT_EQ(plan[1].opt.set, OPT_SPREAD | OPT_SAVED_BEFORE);
+    EXPECT_EQ(plan[1].opt.saved_before, 2724);
+    EXPECT_TRUE(plan[1].biomes.empty());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Paletted chunks of real worlds bound, edited and written back.
+#include "lodecast/storage/chunk_biomes.h"
 #include "lodecast/storage/paletted_chunk.h"
 #include "support/nbt_tree_equal.h"
 #include "support/region_chunks.h"
@@ -222,6 +223,36 @@ TEST(PalettedChunk, RefusesWhatItCannotRead) {
         EXPECT_FALSE(c.set_index(0, 0, 0, 0));
         EXPECT_EQ(c.write_back(), paletted_result::unknown_storage);
     }
+}
+
+// Biomes by cell of 4 x 4 x 4: the 1.19.3 chunk's lowest sections hold a
+// one-bit palette (river, beach), the 1.15.2 chunk numeric ids.
+TEST(ChunkBiomes, ReadsNamesAndIds) {
+    struct row {
+        const std::string &file;
+        int slot, x, y, z;
+        const char *biome; // null: none readable
+    };
+    const row rows[] = {
+        {r1193, 0, 0, -64, 0, "minecraft:river"},
+        {r1193, 0, 15, -64, 0, "minecraft:beach"},
+        {r1193, 0, 0, -64, 15, "minecraft:river"},
+        {r1193, 0, 15, -64, 15, "minecraft:beach"},
+        {r1193, 0, 4, -60, 8, "minecraft:river"},
+        {r1193, 0, 12, -52, 12, "minecraft:beach"},
+        {r1193, 0, 0, -80, 0, nullptr},
+        {r1152, 161, 3, 40, 9, "minecraft:wooded_hills"},
+        {r1152, 161, 3, 300, 9, nullptr},
+    };
+    for (const row &r : rows) {
+        nbt::document doc = read_region_chunk(r.file, r.slot);
+        ASSERT_NE(doc, nullptr);
+        std::string name;
+        EXPECT_EQ(stored_biome(doc->root, r.x, r.y, r.z, name), r.biome != nullptr) << r.y;
+        EXPECT_EQ(name, r.biome != nullptr ? r.biome : "") << r.x << "," << r.y << "," << r.z;
+    }
+    EXPECT_EQ(biome_of_id(165), "minecraft:eroded_badlands");
+    EXPECT_EQ(biome_of_id(51), "");
 }
 
 } // namespace

@@ -38,13 +38,15 @@ std::vector<coords> added_blocks(const std::string &err) {
     return out;
 }
 
-// Runs one vein on chunk with the given draws; returns what it printed.
-std::string run_vein(test_chunk &chunk, int ore_id, const options &opt, std::vector<int> draws) {
+// Runs one vein on chunk with the given draws, of which it must take
+// used; returns what it printed.
+std::string run_vein(test_chunk &chunk, int ore_id, const options &opt, std::vector<int> draws,
+                     size_t used = 6) {
     scripted_draws script(std::move(draws));
     testing::internal::CaptureStderr();
     carve_flat(&chunk.arr, &chunk.dat, ore_id, opt);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(script.used(), 6u);
+    EXPECT_EQ(script.used(), used);
     return err;
 }
 
@@ -304,6 +306,180 @@ TEST(GenOre, StepSumsAreFormedInDouble) {
             }
         }
         EXPECT_EQ(placed, r.blocks);
+    }
+}
+
+// -spread and -tri: one draw while the range in thousandths fits in 15
+// bits (32 blocks), two beyond; the range's top layer is included.
+TEST(GenOre, WholeRangeStartHeights) {
+    struct row {
+        uint32_t set;
+        int min_depth, max_depth;
+        std::vector<int> y_draws;
+        const char *y;
+    };
+    const row rows[] = {
+        {OPT_SPREAD, 10, 10, {32767}, "10.999000"},
+        {OPT_SPREAD, 10, 10, {0}, "10.000000"},
+        {OPT_SPREAD, 0, 31, {32767}, "31.999001"},
+        {OPT_SPREAD, 0, 31, {16384}, "16.000000"},
+        {OPT_SPREAD, 0, 32, {32767, 32767}, "32.999001"},
+        {OPT_SPREAD, 0, 32, {16384, 0}, "16.500000"},
+        {OPT_SPREAD, -64, 319, {32767, 32767}, "319.998993"},
+        {OPT_SPREAD, -64, 319, {0, 0}, "-64.000000"},
+        {OPT_SPREAD, 40, 20, {}, "40.000000"}, // a reversed range: its low end
+        {OPT_TRIANGLE, 0, 63, {32767, 32767}, "63.998001"},
+        {OPT_TRIANGLE, 0, 63, {0, 32767}, "31.999001"},
+        {OPT_TRIANGLE | OPT_SPREAD, -144, 15, {0, 0, 0, 0}, "-144.000000"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.min_depth) + ".." + std::to_string(r.max_depth));
+        std::vector<int> draws = {0, 0, 0, 0, 0};
+        draws.insert(draws.end(), r.y_draws.begin(), r.y_draws.end());
+        test_chunk chunk(1);
+        const std::string err =
+            run_vein(chunk, 16, vein_options(0, r.min_depth, r.max_depth, OPT_VERY_VERBOSE | r.set),
+                     draws, draws.size());
+        EXPECT_EQ(position_line(err),
+                  std::string("Selected initial position: 0.000000, ") + r.y + ", 0.000000");
+    }
+}
+
+// Over many seeded veins of one block's height: -spread is flat over the
+// range, -tri a symmetric triangle (a fifth of it within the lowest
+// tenth's twice: 2% there, 36% in the middle fifth).
+TEST(GenOre, WholeRangeDistributions) {
+    struct row {
+        uint32_t set;
+        int low, high; // heights 0..99 of the range 0..99
+        double share;
+    };
+    const row rows[] = {
+        {OPT_SPREAD, 0, 9, 0.10},     {OPT_SPREAD, 90, 99, 0.10},   {OPT_SPREAD, 0, 49, 0.50},
+        {OPT_TRIANGLE, 0, 9, 0.02},   {OPT_TRIANGLE, 90, 99, 0.02}, {OPT_TRIANGLE, 0, 49, 0.50},
+        {OPT_TRIANGLE, 40, 59, 0.36},
+    };
+    for (const row &r : rows) {
+        placement_count placed;
+        ore_srand(5);
+        for (int i = 0; i < 40000; ++i) {
+            test_chunk chunk(1);
+            carve_flat(&chunk.arr, &chunk.dat, 1, vein_options(1, 0, 99, r.set), &placed);
+        }
+        uint64_t in = 0;
+        for (int y = r.low; y <= r.high; ++y) {
+            in += placed.per_y[static_cast<size_t>(y)];
+        }
+        EXPECT_NEAR(static_cast<double>(in) / static_cast<double>(placed.total), r.share, 0.01)
+            << r.set << " " << r.low << ".." << r.high;
+    }
+}
+
+// Whole-range veins lose what lies beyond the chunk's heights; the older
+// rule clamps it into the bottom layer.
+TEST(GenOre, WholeRangeVeinsLoseBlocksBeyondTheChunk) {
+    for (const uint32_t set : {0u, uint32_t{OPT_SPREAD}}) {
+        test_chunk chunk(1);
+        const std::vector<coords> calls = added_blocks(run_vein(
+            chunk, 1, vein_options(1, -50, -40, OPT_VERY_VERBOSE | set), {0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(calls.size(), set == 0 ? 16u : 0u) << set;
+    }
+}
+
+// A grid of stone whose air blocks a test lists, heights -64..319.
+class air_grid : public block_grid {
+  public:
+    explicit air_grid(std::set<coords> air) : air_(std::move(air)) {}
+    int bottom() const override { return -64; }
+    int top() const override { return 319; }
+    bool finished() const override { return true; }
+    bool begin(const prepared_ore &) override { return true; }
+    bool place(int, int, int) override { return true; }
+    bool air(int x, int y, int z) override { return air_.count({x, y, z}) > 0; }
+    bool biome(int, int, int, std::string &name) override { return !(name = "x:river").empty(); }
+    chunk_status finish() override { return chunk_status::ok; }
+
+  private:
+    std::set<coords> air_;
+};
+
+TEST(GenOre, AirNeighboursInsideTheChunkOnly) {
+    struct row {
+        coords block;
+        std::set<coords> air;
+        bool touches;
+    };
+    const row rows[] = {
+        {{5, 15, 5}, {{5, 16, 5}}, true}, // across a section border
+        {{5, 16, 5}, {{5, 15, 5}}, true},
+        {{5, 15, 5}, {{6, 16, 5}}, false},            // diagonal
+        {{0, 7, 0}, {{-1, 7, 0}, {0, 7, -1}}, false}, // beside the chunk
+        {{15, 7, 15}, {{15, 7, 14}}, true},
+        {{3, -64, 3}, {{3, -65, 3}}, false}, // below the bottom, above the top
+        {{3, 319, 3}, {{3, 320, 3}}, false},
+        {{3, 319, 3}, {{3, 318, 3}}, true},
+    };
+    for (const row &r : rows) {
+        air_grid grid(r.air);
+        EXPECT_EQ(touches_air(grid, r.block[0], r.block[1], r.block[2]), r.touches)
+            << r.block[0] << "," << r.block[1] << "," << r.block[2];
+    }
+}
+
+// The small vein of SmallVeinThroughStone (5,22..24,12) beside an air
+// block at (6,23,12): one draw for (5,23,12), however often the vein
+// reaches it, skips it when below chance x 32768.
+TEST(GenOre, AirSkipIsDrawnOncePerBlock) {
+    struct row {
+        double chance;
+        int draw;
+        size_t used;
+        bool placed;
+    };
+    const row rows[] = {
+        {0, 0, 6, true}, {0.5, 16383, 7, false}, {0.5, 16384, 7, true}, {1, 32767, 7, false}};
+    for (const row &r : rows) {
+        test_chunk chunk(1);
+        chunk.block(6, 23, 12) = 0;
+        options opt = vein_options(8, 0, 64, OPT_AIR);
+        opt.air_chance = r.chance;
+        run_vein(chunk, 16, opt, {1000, 2000, 0, 5000, 12345, 20000, r.draw}, r.used);
+        EXPECT_EQ(chunk.block(5, 23, 12) == 16, r.placed) << r.chance << " " << r.draw;
+        EXPECT_EQ(chunk.block(5, 22, 12), 16);
+        EXPECT_EQ(chunk.block(5, 24, 12), 16);
+    }
+}
+
+// A vein stops after its draws where the biome at its start is not listed.
+TEST(GenOre, BiomeAtTheStart) {
+    for (const std::string biome : {"x:river", "x:beach"}) {
+        air_grid grid({});
+        placement_count placed;
+        scripted_draws script({1000, 2000, 0, 5000, 12345, 20000});
+        const std::vector<std::string> biomes = {"x:lake", biome};
+        const options opt = vein_options(8, 0, 64, 0);
+        gen_ore(grid, &opt, &placed, &biomes);
+        EXPECT_EQ(script.used(), 6u);
+        EXPECT_EQ(placed.total, biome == "x:river" ? 128u : 0u) << biome; // 16 steps of 8
+    }
+}
+
+TEST(GenOre, EveryNChunksDrawsOnce) {
+    struct row {
+        uint32_t set;
+        int every, draw;
+        size_t used;
+        bool happens;
+    };
+    const row rows[] = {{0, 9, 32767, 0, true},         {OPT_EVERY, 1, 32767, 0, true},
+                        {OPT_EVERY, 9, 3640, 1, true},  {OPT_EVERY, 9, 3641, 1, false},
+                        {OPT_EVERY, 2, 16383, 1, true}, {OPT_EVERY, 2, 16384, 1, false}};
+    for (const row &r : rows) {
+        options opt = vein_options(8, 0, 64, r.set);
+        opt.every = r.every;
+        scripted_draws script({r.draw});
+        EXPECT_EQ(round_happens(&opt), r.happens) << r.every << " " << r.draw;
+        EXPECT_EQ(script.used(), r.used);
     }
 }
 
