@@ -1,9 +1,11 @@
 // lodecast on region worlds: every readable chunk is updated the same on any
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
+#include "lodecast/formats/chunk_skeleton.h"
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
+#include "lodecast/formats/world_kind.h"
 #include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
@@ -669,5 +671,47 @@ TEST(PalettedWorld, FinishedChunksGetTheOreOverRockAndNothingElseChanges) {
         }
         EXPECT_GT(placed, 0);
         EXPECT_EQ(counted[1], counted[0] + placed);
+    }
+}
+
+// Whether a chunk is left alone as unfinished, told from its skeleton alone
+// and from its whole tree: the same for every real chunk of every era.
+TEST(RealChunks, TheSkeletonTellsUnfinishedChunksAsTheWholeTreeDoes) {
+    TempDir dir;
+    std::vector<std::string> worlds = {make_world(dir, "mcr", read_file(kFixture)), kAnvil,
+                                       kRealWorld26};
+    for (const auto &e : fs::directory_iterator(std::string(LODECAST_TEST_DATA) + "/modern")) {
+        if (e.is_directory()) {
+            worlds.push_back(e.path().string());
+        }
+    }
+    int told[2] = {};
+    Bytes smallest;
+    for (const std::string &w : worlds) {
+        const std::string folder = dimension_folder(w, nullptr);
+        const std::unique_ptr<storage_kind> kind = make_storage_kind(identify_world(w, folder), w);
+        ASSERT_TRUE(kind) << w;
+        for (const auto &file : fs::directory_iterator(folder + "/region")) {
+            for (const auto &[slot, s] : read_region(file.path().string())) {
+                nbt::document doc = parse_document(s.document);
+                std::unique_ptr<block_grid> grid;
+                const bool whole =
+                    kind->bind(doc.get(), grid) == chunk_status::ok && !grid->finished();
+                nbt::document skeleton;
+                ASSERT_TRUE(chunk_skeleton(s.document.data(), s.document.size(), skeleton));
+                EXPECT_EQ(kind->unfinished(skeleton->root), whole) << file.path() << " " << slot;
+                ++told[whole ? 1 : 0];
+                if (smallest.empty() || s.document.size() < smallest.size()) {
+                    smallest = s.document;
+                }
+            }
+        }
+    }
+    EXPECT_GT(told[0], 20);
+    EXPECT_GT(told[1], 20);
+    // A document cut short anywhere has no skeleton (its parse says why).
+    nbt::document skeleton;
+    for (size_t n = 0; n < smallest.size(); ++n) {
+        ASSERT_FALSE(chunk_skeleton(smallest.data(), n, skeleton)) << n;
     }
 }
