@@ -431,13 +431,16 @@ TEST(SectionedWorld, PalettesAndUnknownSectionStorageAreRefused) {
     EXPECT_TRUE(read_file(w + "/region/r.-3.0.mca") == region);
 
     // A section with an extra array: its record is carried over as it is.
+    // The chunk is made a finished one: an unfinished chunk is left alone
+    // on its own markers, before its sections are looked at.
     const std::string v = anvil_world(dir, "v", "r.-3.0.mca");
     const std::map<int, Slot> old = read_region(v + "/region/r.-3.0.mca");
     ASSERT_EQ(old.size(), 1u);
     const int slot = old.begin()->first;
     nbt::document doc = parse_document(old.begin()->second.document);
-    const nbt_list *sections =
-        nbt_cast_list(nbt_find_tag_by_name("Sections", nbt_find_tag_by_name("Level", doc->root)));
+    nbt_tag *lvl = nbt_find_tag_by_name("Level", doc->root);
+    ASSERT_EQ(nbt_set_byte(nbt_find_tag_by_name("TerrainPopulated", lvl), 1), NBT_OK);
+    const nbt_list *sections = nbt_cast_list(nbt_find_tag_by_name("Sections", lvl));
     nbt_tag first{TAG_COMPOUND, nullptr, sections->content[0]};
     nbt_tag *extra = nullptr;
     ASSERT_EQ(nbt_new_byte_array(&extra, "Blocks16"), 0);
