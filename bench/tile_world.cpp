@@ -1,4 +1,4 @@
-// tile_world <new world dir> <chunks per side> <source>...
+// tile_world [--slots <slot>,...] <new world dir> <chunks per side> <source>...
 //
 // Makes a benchmark world of side × side real chunks (x and z from -side/2)
 // out of a few real ones: each source is a chunk file, a region file (.mcr
@@ -8,7 +8,10 @@
 // compressed again as its source was. The new world is of chunk files when
 // the sources are chunk files, else of region files with the first source's
 // extension, records keeping their source's timestamp; it is written one
-// region at a time, so tiling 65,536 chunks takes little memory.
+// region at a time, so tiling 65,536 chunks takes little memory. With
+// --slots only the records of those slots (x + 32 z in their region) are
+// taken from region files: a world of one kind of chunk, as the finished
+// or the unfinished chunks of a real region.
 #include "lodecast/formats/chunk_name.h"
 #include "lodecast/formats/region_file.h"
 #include "nbt/nbt.hpp"
@@ -41,6 +44,7 @@ struct sources {
     bool regions = false;
     region::extension ext = region::extension::mcr;
     fs::path level_dat;
+    std::vector<int> slots; // the slots taken from region files; empty: all
 };
 
 [[noreturn]] void fail(const std::string &what) {
@@ -69,7 +73,9 @@ void add_region(sources &s, const fs::path &p, region::extension ext) {
     }
     region::record rec;
     for (int slot = 0; slot < region::slot_count; ++slot) {
-        if (in.state(slot) == region::status::ok &&
+        const bool wanted =
+            s.slots.empty() || std::find(s.slots.begin(), s.slots.end(), slot) != s.slots.end();
+        if (wanted && in.state(slot) == region::status::ok &&
             in.read_record(slot, rec) == region::status::ok) {
             add(s, rec.bytes.data(), rec.bytes.size(),
                 rec.compression == region::compression_gzip ? NBT_GZIP : NBT_ZLIB, rec.timestamp,
@@ -142,8 +148,23 @@ void write_file(const fs::path &p, const unsigned char *data, size_t n) {
 } // namespace
 
 int main(int argc, char **argv) {
+    sources s;
+    if (argc > 2 && std::string(argv[1]) == "--slots") {
+        for (const char *p = argv[2]; *p != '\0';) {
+            char *end = nullptr;
+            s.slots.push_back(static_cast<int>(std::strtol(p, &end, 10)));
+            p = *end == ',' ? end + 1 : end;
+            if (end == p && *p != '\0') {
+                fail("--slots takes numbers separated by commas");
+            }
+        }
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 4) {
-        std::fprintf(stderr, "Usage: %s <new world dir> <chunks per side> <source>...\n", argv[0]);
+        std::fprintf(stderr,
+                     "Usage: tile_world [--slots <slot>,...] <new world dir> <chunks per side> "
+                     "<source>...\n");
         return 1;
     }
     const fs::path world = argv[1];
@@ -151,7 +172,6 @@ int main(int argc, char **argv) {
     if (side < 1 || side > 4096) {
         fail("chunks per side must be 1..4096");
     }
-    sources s;
     for (int i = 3; i < argc; ++i) {
         add_path(s, argv[i]);
     }

@@ -1,6 +1,8 @@
 #include "lodecast/formats/chunk_document.h"
 
+#include "lodecast/formats/chunk_skeleton.h"
 #include "lodecast/storage/block.h"
+#include "nbt/nbt_io.h"
 
 namespace {
 
@@ -73,7 +75,25 @@ chunk_status parse_chunk(const unsigned char *data, size_t n, nbt_compression c,
     limits.max_decoded = max_chunk_decoded_bytes;
     limits.max_tags = max_chunk_tags;
     limits.faithful = 1;
-    const int r = nbt_parse_memory(doc.get(), data, n, c, &limits, io.codec.get());
+    int r = NBT_OK;
+    if (io.left_unfinished && io.codec) {
+        // Decompressed once: the skeleton first, then, unless it settles
+        // the chunk, the full tree from the same bytes.
+        const unsigned char *plain = nullptr;
+        size_t plain_n = 0;
+        r = nbt_decompress_memory(data, n, c, &limits, io.codec.get(), &plain, &plain_n);
+        nbt::document skeleton;
+        if (r == NBT_OK && chunk_skeleton(plain, plain_n, skeleton) &&
+            io.left_unfinished(skeleton->root)) {
+            return chunk_status::unfinished;
+        }
+        if (r == NBT_OK) {
+            r = nbt_parse_memory(doc.get(), plain, plain_n, NBT_UNCOMPRESSED, &limits,
+                                 io.codec.get());
+        }
+    } else {
+        r = nbt_parse_memory(doc.get(), data, n, c, &limits, io.codec.get());
+    }
     if (r == NBT_ELIMIT) {
         return chunk_status::invalid;
     }

@@ -40,7 +40,9 @@ bool tag_types_known(const nbt_tag *tag);
 
 // Parse n bytes of a chunk document compressed as c into out, within the
 // limits above and refusing what a rewrite would not carry over unchanged.
-// ok; init_failed; parse_failed for damaged data; invalid over a limit.
+// ok; init_failed; parse_failed for damaged data; invalid over a limit;
+// unfinished, with out empty, when io.left_unfinished says so of the
+// decompressed document's skeleton.
 chunk_status parse_chunk(const unsigned char *data, size_t n, nbt_compression c, nbt::document &out,
                          chunk_io &io);
 

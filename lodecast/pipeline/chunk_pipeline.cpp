@@ -57,7 +57,9 @@ struct chunk_pipeline::task {
 // The workers, the queues between them and the window of chunks in flight.
 // Without workers every task runs in place on the walk's thread.
 struct chunk_pipeline::pool {
-    explicit pool(chunk_pipeline *p) : owner(p) {}
+    explicit pool(chunk_pipeline *p) : owner(p) {
+        inline_io.left_unfinished = p->config_.left_unfinished;
+    }
 
     ~pool() { stop_workers(); }
 
@@ -97,6 +99,7 @@ struct chunk_pipeline::pool {
 
     void work(bool disk) {
         chunk_io io;
+        io.left_unfinished = owner->config_.left_unfinished;
         std::deque<task> &queue = disk ? disk_tasks : tasks;
         std::condition_variable &cv = disk ? disk_cv : work_cv;
         for (;;) {

@@ -78,6 +78,9 @@ struct pipeline_config {
     // Asked before each unit is handed over: true ends the walk there; the
     // units in flight are still finished.
     std::function<bool()> interrupted;
+    // Each loading thread's chunk_io::left_unfinished (a copy per thread,
+    // called concurrently); none: every chunk is parsed whole.
+    std::function<bool(nbt_tag *skeleton)> left_unfinished;
 };
 
 class chunk_pipeline : public walk_hooks {

@@ -322,6 +322,12 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     config.world = path;
     config.group = commit_group;
     config.interrupted = [] { return stop_signal() != 0; };
+    if ((opt->set & OPT_UNFINISHED) == 0) {
+        // Told from the chunk's own markers, before its blocks are parsed.
+        config.left_unfinished = [kind = storage.get()](nbt_tag *skeleton) {
+            return kind->unfinished(skeleton);
+        };
+    }
     living.configure(config);
     chunk_pipeline pipeline(handler, config);
     const bool walked = pipeline.run(*format); // a stopped walk printed why

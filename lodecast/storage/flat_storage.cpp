@@ -108,3 +108,7 @@ chunk_status flat_storage::bind(nbt_file *doc, std::unique_ptr<block_grid> &out)
                                         doc->root);
     return chunk_status::ok;
 }
+
+bool flat_storage::unfinished(nbt_tag *skeleton) const {
+    return !terrain_populated(skeleton);
+}

@@ -297,3 +297,11 @@ chunk_status paletted_storage::bind(nbt_file *doc, std::unique_ptr<block_grid> &
     out = std::move(grid);
     return chunk_status::ok;
 }
+
+// The skeleton binds as its chunk does, with no sections and no block
+// entities; the status and its era are the chunk's own.
+bool paletted_storage::unfinished(nbt_tag *skeleton) const {
+    paletted_blocks grid(skeleton);
+    return grid.bind() == paletted_result::ok && grid.data_version() <= newest_known_data_version &&
+           !grid.finished();
+}

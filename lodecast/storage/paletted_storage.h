@@ -33,6 +33,7 @@ class paletted_storage : public storage_kind {
     bool read_ore(const std::string &word, ore_block &block, std::string &error) const override;
     std::unique_ptr<prepared_ore> prepare(const ore_plan &ore) const override;
     chunk_status bind(nbt_file *doc, std::unique_ptr<block_grid> &out) const override;
+    bool unfinished(nbt_tag *skeleton) const override;
 
   private:
     std::vector<std::string> base_;

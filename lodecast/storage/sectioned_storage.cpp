@@ -150,3 +150,7 @@ chunk_status sectioned_storage::bind(nbt_file *doc, std::unique_ptr<block_grid> 
     out = std::move(grid);
     return chunk_status::ok;
 }
+
+bool sectioned_storage::unfinished(nbt_tag *skeleton) const {
+    return !terrain_populated(skeleton);
+}

@@ -39,6 +39,32 @@ int parse_root(nbt_file *nbt, const unsigned char *data, size_t n, const parse_r
 
 } // namespace
 
+namespace {
+
+// Bytes that are a plain document already, parsed where they are.
+bool plain_document(const unsigned char *data, size_t n, nbt_compression c) {
+    return c == NBT_UNCOMPRESSED || (c == NBT_GZIP && !nbt_detail::starts_gzip_member(data, n));
+}
+
+// A gzip or zlib document into the codec's plain buffer, within the limits.
+int decode_plain(nbt_codec &codec, const unsigned char *data, size_t n, nbt_compression c,
+                 const nbt_read_limits &l) {
+    nbt_detail::ByteBuffer &plain = codec.plain;
+    plain.clear();
+    nbt_detail::decode_rules how;
+    how.max_out = l.max_decoded != 0 ? l.max_decoded : SIZE_MAX;
+    how.exact_end = l.faithful != 0;
+    const nbt_detail::wrapper w =
+        c == NBT_GZIP ? nbt_detail::wrapper::gzip : nbt_detail::wrapper::zlib;
+    return nbt_detail::decode(codec, w, data, n, plain, how);
+}
+
+bool known_compression(nbt_compression c) {
+    return c == NBT_GZIP || c == NBT_ZLIB || c == NBT_UNCOMPRESSED;
+}
+
+} // namespace
+
 extern "C" int nbt_parse_memory(nbt_file *nbt, const unsigned char *data, size_t n,
                                 nbt_compression c, const nbt_read_limits *limits,
                                 nbt_codec *codec) {
@@ -46,11 +72,10 @@ extern "C" int nbt_parse_memory(nbt_file *nbt, const unsigned char *data, size_t
     const nbt_read_limits none{};
     const nbt_read_limits &l = limits != nullptr ? *limits : none;
     const parse_rules rules{l.max_tags, l.faithful != 0};
-    if (c != NBT_GZIP && c != NBT_ZLIB && c != NBT_UNCOMPRESSED) {
+    if (!known_compression(c)) {
         return NBT_ERR;
     }
-    // Plain bytes are parsed where they are.
-    if (c == NBT_UNCOMPRESSED || (c == NBT_GZIP && !nbt_detail::starts_gzip_member(data, n))) {
+    if (plain_document(data, n, c)) {
         if (l.max_decoded != 0 && n > l.max_decoded) {
             return NBT_ELIMIT;
         }
@@ -61,17 +86,39 @@ extern "C" int nbt_parse_memory(nbt_file *nbt, const unsigned char *data, size_t
         return NBT_EMEM;
     }
     nbt_detail::ByteBuffer &plain = state.get()->plain;
-    plain.clear();
-    nbt_detail::decode_rules how;
-    how.max_out = l.max_decoded != 0 ? l.max_decoded : SIZE_MAX;
-    how.exact_end = l.faithful != 0;
-    const nbt_detail::wrapper w =
-        c == NBT_GZIP ? nbt_detail::wrapper::gzip : nbt_detail::wrapper::zlib;
-    int r = nbt_detail::decode(*state.get(), w, data, n, plain, how);
+    int r = decode_plain(*state.get(), data, n, c, l);
     if (r == NBT_OK) {
         r = parse_root(nbt, plain.data(), plain.size(), rules);
     }
     plain.clear();
     nbt_detail::release_if_large(plain);
+    return r;
+}
+
+extern "C" int nbt_decompress_memory(const unsigned char *data, size_t n, nbt_compression c,
+                                     const nbt_read_limits *limits, nbt_codec *codec,
+                                     const unsigned char **out, size_t *out_n) {
+    *out = nullptr;
+    *out_n = 0;
+    const nbt_read_limits none{};
+    const nbt_read_limits &l = limits != nullptr ? *limits : none;
+    if (codec == nullptr || !known_compression(c)) {
+        return NBT_ERR;
+    }
+    codec->plain.clear();
+    nbt_detail::release_if_large(codec->plain); // what the last document left
+    if (plain_document(data, n, c)) {
+        if (l.max_decoded != 0 && n > l.max_decoded) {
+            return NBT_ELIMIT;
+        }
+        *out = data;
+        *out_n = n;
+        return NBT_OK;
+    }
+    const int r = decode_plain(*codec, data, n, c, l);
+    if (r == NBT_OK) {
+        *out = codec->plain.data();
+        *out_n = codec->plain.size();
+    }
     return r;
 }

@@ -1,9 +1,11 @@
 // lodecast on region worlds: every readable chunk is updated the same on any
 // number of threads, damage is reported and carried over byte for byte, and
 // a killed run leaves every region file old or new and whole.
+#include "lodecast/formats/chunk_skeleton.h"
 #include "lodecast/formats/dimension.h"
 #include "lodecast/formats/record_codec.h"
 #include "lodecast/formats/region_file.h"
+#include "lodecast/formats/world_kind.h"
 #include "lodecast/storage/paletted_chunk.h"
 #include "lodecast/storage/section_blocks.h"
 #include "nbt/nbt.hpp"
@@ -429,13 +431,16 @@ TEST(SectionedWorld, PalettesAndUnknownSectionStorageAreRefused) {
     EXPECT_TRUE(read_file(w + "/region/r.-3.0.mca") == region);
 
     // A section with an extra array: its record is carried over as it is.
+    // The chunk is made a finished one: an unfinished chunk is left alone
+    // on its own markers, before its sections are looked at.
     const std::string v = anvil_world(dir, "v", "r.-3.0.mca");
     const std::map<int, Slot> old = read_region(v + "/region/r.-3.0.mca");
     ASSERT_EQ(old.size(), 1u);
     const int slot = old.begin()->first;
     nbt::document doc = parse_document(old.begin()->second.document);
-    const nbt_list *sections =
-        nbt_cast_list(nbt_find_tag_by_name("Sections", nbt_find_tag_by_name("Level", doc->root)));
+    nbt_tag *lvl = nbt_find_tag_by_name("Level", doc->root);
+    ASSERT_EQ(nbt_set_byte(nbt_find_tag_by_name("TerrainPopulated", lvl), 1), NBT_OK);
+    const nbt_list *sections = nbt_cast_list(nbt_find_tag_by_name("Sections", lvl));
     nbt_tag first{TAG_COMPOUND, nullptr, sections->content[0]};
     nbt_tag *extra = nullptr;
     ASSERT_EQ(nbt_new_byte_array(&extra, "Blocks16"), 0);
@@ -669,5 +674,47 @@ TEST(PalettedWorld, FinishedChunksGetTheOreOverRockAndNothingElseChanges) {
         }
         EXPECT_GT(placed, 0);
         EXPECT_EQ(counted[1], counted[0] + placed);
+    }
+}
+
+// Whether a chunk is left alone as unfinished, told from its skeleton alone
+// and from its whole tree: the same for every real chunk of every era.
+TEST(RealChunks, TheSkeletonTellsUnfinishedChunksAsTheWholeTreeDoes) {
+    TempDir dir;
+    std::vector<std::string> worlds = {make_world(dir, "mcr", read_file(kFixture)), kAnvil,
+                                       kRealWorld26};
+    for (const auto &e : fs::directory_iterator(std::string(LODECAST_TEST_DATA) + "/modern")) {
+        if (e.is_directory()) {
+            worlds.push_back(e.path().string());
+        }
+    }
+    int told[2] = {};
+    Bytes smallest;
+    for (const std::string &w : worlds) {
+        const std::string folder = dimension_folder(w, nullptr);
+        const std::unique_ptr<storage_kind> kind = make_storage_kind(identify_world(w, folder), w);
+        ASSERT_TRUE(kind) << w;
+        for (const auto &file : fs::directory_iterator(folder + "/region")) {
+            for (const auto &[slot, s] : read_region(file.path().string())) {
+                nbt::document doc = parse_document(s.document);
+                std::unique_ptr<block_grid> grid;
+                const bool whole =
+                    kind->bind(doc.get(), grid) == chunk_status::ok && !grid->finished();
+                nbt::document skeleton;
+                ASSERT_TRUE(chunk_skeleton(s.document.data(), s.document.size(), skeleton));
+                EXPECT_EQ(kind->unfinished(skeleton->root), whole) << file.path() << " " << slot;
+                ++told[whole ? 1 : 0];
+                if (smallest.empty() || s.document.size() < smallest.size()) {
+                    smallest = s.document;
+                }
+            }
+        }
+    }
+    EXPECT_GT(told[0], 20);
+    EXPECT_GT(told[1], 20);
+    // A document cut short anywhere has no skeleton (its parse says why).
+    nbt::document skeleton;
+    for (size_t n = 0; n < smallest.size(); ++n) {
+        ASSERT_FALSE(chunk_skeleton(smallest.data(), n, skeleton)) << n;
     }
 }

@@ -397,6 +397,16 @@ TEST(Read, FromMemoryWithinLimitsAndFaithfully) {
                 << c.what;
             EXPECT_EQ(f->root != nullptr, c.status == NBT_OK) << c.what;
         }
+        // Decompressed first, then parsed as plain bytes: the same outcome.
+        const unsigned char *plain = nullptr;
+        size_t m = 0;
+        nbt::document doc = nbt::make_document();
+        int r = nbt_decompress_memory(c.data.data(), c.data.size(), c.c, &c.limits, codec.get(),
+                                      &plain, &m);
+        r = r != NBT_OK
+                ? r
+                : nbt_parse_memory(doc.get(), plain, m, NBT_UNCOMPRESSED, &c.limits, nullptr);
+        EXPECT_EQ(r, c.status) << c.what;
     }
 }
 

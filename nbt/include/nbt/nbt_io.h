@@ -64,6 +64,16 @@ typedef struct nbt_read_limits {
 NBT_API int nbt_parse_memory(nbt_file *nbt, const unsigned char *data, size_t n, nbt_compression c,
                              const nbt_read_limits *limits, nbt_codec *codec);
 
+/* Decompress the n bytes at data as nbt_parse_memory would, within the same
+ * limits, without parsing them: *out and *out_n then give the document's
+ * bytes, held in codec (or data itself when they are not compressed) until
+ * the next call with it. For a caller that looks at a document before it
+ * decides to parse it (nbt_parse_memory on them as NBT_UNCOMPRESSED then
+ * reads the same tree). Results as nbt_parse_memory; codec may not be null. */
+NBT_API int nbt_decompress_memory(const unsigned char *data, size_t n, nbt_compression c,
+                                  const nbt_read_limits *limits, nbt_codec *codec,
+                                  const unsigned char **out, size_t *out_n);
+
 /* ---- Writing to memory ------------------------------------------------- */
 
 /* Check and serialise the tree, compress it and append the bytes to out.

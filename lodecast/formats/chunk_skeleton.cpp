@@ -1,0 +1,191 @@
+#include "lodecast/formats/chunk_skeleton.h"
+
+#include "nbt/nbt_io.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Nesting deeper than any real chunk is refused, which also bounds the
+// recursion of skip().
+constexpr int max_depth = 512;
+
+// Reads the document front to back; every read is checked against its end.
+class scanner {
+  public:
+    scanner(const unsigned char *p, size_t n) : p_(p), n_(n) {}
+
+    bool take(size_t k, const unsigned char **at) {
+        if (n_ - pos_ < k) {
+            return false;
+        }
+        *at = p_ + pos_;
+        pos_ += k;
+        return true;
+    }
+    bool u8(unsigned *v) {
+        const unsigned char *a;
+        if (!take(1, &a)) {
+            return false;
+        }
+        *v = a[0];
+        return true;
+    }
+    bool s32(int32_t *v) {
+        const unsigned char *a;
+        if (!take(4, &a)) {
+            return false;
+        }
+        *v = static_cast<int32_t>(uint32_t{a[0]} << 24 | uint32_t{a[1]} << 16 |
+                                  uint32_t{a[2]} << 8 | uint32_t{a[3]});
+        return true;
+    }
+    // A name or string: its two length bytes and its bytes, at *at.
+    bool text(const unsigned char **at, size_t *k) {
+        const unsigned char *len;
+        if (!take(2, &len)) {
+            return false;
+        }
+        *k = 2 + (size_t{len[0]} << 8 | len[1]);
+        *at = len;
+        pos_ -= 2;
+        return take(*k, at);
+    }
+    // Steps over a payload of type t.
+    bool skip(unsigned t, int depth) {
+        static constexpr size_t fixed[] = {0, 1, 2, 4, 8, 4, 8};
+        const unsigned char *at;
+        size_t k;
+        int32_t count;
+        if (depth > max_depth) {
+            return false;
+        }
+        switch (t) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+            return take(fixed[t], &at);
+        case 8:
+            return text(&at, &k);
+        case 7:
+        case 11:
+        case 12: {
+            const size_t item = t == 7 ? 1 : t == 11 ? 4 : 8;
+            return s32(&count) && count >= 0 &&
+                   take(static_cast<size_t>(count) * item, &at); // at most 2^31 x 8: no overflow
+        }
+        case 9: {
+            unsigned item;
+            if (!u8(&item) || !s32(&count)) {
+                return false;
+            }
+            for (int32_t i = 0; i < count; ++i) {
+                if (!skip(item, depth + 1)) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        case 10:
+            for (;;) {
+                unsigned child;
+                if (!u8(&child)) {
+                    return false;
+                }
+                if (child == 0) {
+                    return true;
+                }
+                if (!text(&at, &k) || !skip(child, depth + 1)) {
+                    return false;
+                }
+            }
+        default:
+            return false;
+        }
+    }
+    size_t pos() const { return pos_; }
+    const unsigned char *at(size_t pos) const { return p_ + pos; }
+
+  private:
+    const unsigned char *p_;
+    size_t n_;
+    size_t pos_ = 0;
+};
+
+void put(std::vector<unsigned char> &out, const unsigned char *p, size_t k) {
+    out.insert(out.end(), p, p + k);
+}
+
+// The tags of a compound into out, each copied whole when it is a number
+// or a string, each compound copied the same way while keep_compounds, and
+// everything else emptied (an empty compound, a list of the same item type
+// and no items, an array of no elements).
+bool compound(scanner &in, std::vector<unsigned char> &out, bool keep_compounds) {
+    static constexpr unsigned char no_items[] = {0, 0, 0, 0};
+    for (;;) {
+        unsigned t;
+        const unsigned char *name;
+        size_t name_bytes;
+        if (!in.u8(&t)) {
+            return false;
+        }
+        out.push_back(static_cast<unsigned char>(t));
+        if (t == 0) {
+            return true;
+        }
+        if (!in.text(&name, &name_bytes)) {
+            return false;
+        }
+        put(out, name, name_bytes);
+        const size_t from = in.pos();
+        if (t == 10 && keep_compounds) {
+            if (!compound(in, out, false)) {
+                return false;
+            }
+            continue;
+        }
+        if (!in.skip(t, 1)) {
+            return false;
+        }
+        if ((t >= 1 && t <= 6) || t == 8) {
+            put(out, in.at(from), in.pos() - from);
+        } else if (t == 9) {
+            out.push_back(*in.at(from)); // the item type
+            put(out, no_items, 4);
+        } else if (t == 10) {
+            out.push_back(0);
+        } else {
+            put(out, no_items, 4);
+        }
+    }
+}
+
+} // namespace
+
+bool chunk_skeleton(const unsigned char *plain, size_t n, nbt::document &out) {
+    scanner in(plain, n);
+    std::vector<unsigned char> bytes;
+    bytes.reserve(512);
+    unsigned t;
+    const unsigned char *name;
+    size_t name_bytes;
+    if (!in.u8(&t) || t != 10 || !in.text(&name, &name_bytes)) {
+        return false;
+    }
+    bytes.push_back(10);
+    put(bytes, name, name_bytes);
+    if (!compound(in, bytes, true)) {
+        return false;
+    }
+    nbt::document doc = nbt::make_document();
+    if (!doc || nbt_parse_memory(doc.get(), bytes.data(), bytes.size(), NBT_UNCOMPRESSED, nullptr,
+                                 nullptr) != NBT_OK) {
+        return false;
+    }
+    out = std::move(doc);
+    return true;
+}
