@@ -39,11 +39,7 @@ bool write_text(const std::string &path, const std::string &text) {
 }
 
 std::string census_map(const census &c, const std::string &world) {
-    std::string names;
-    for (const ore_tally &t : c.ores) {
-        names += (names.empty() ? "" : ", ") + t.name;
-    }
-    return render_chunk_map(c.cells, "Ore per chunk in " + world, names + " blocks per chunk");
+    return render_chunk_map(c.cells, "Ore per chunk in " + world, map_legend(c));
 }
 
 uint64_t chunks_seen(const census &c) {
