@@ -13,6 +13,7 @@
 
 const char census_usage[] =
     "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]\n"
+    "                       [-map-also <world dir> <file>]\n"
     "Counts ore blocks in every chunk of a world, by height; never changes the world.\n"
     "  ore          a block id 0..255 or a name: coal, iron, gold, redstone, diamond,\n"
     "               lapis (default: all six); in a sectioned world (.mca) also an\n"
