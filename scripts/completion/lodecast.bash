@@ -47,9 +47,17 @@ _lodecast_census() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;
+    -map-also)
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        return
+        ;;
     esac
+    if ((COMP_CWORD > 2)) && [[ ${COMP_WORDS[COMP_CWORD - 2]} == -map-also ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+    fi
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-csv -svg -map --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-csv -svg -map -map-also --help --version' -- "$cur")
     elif ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
     else
@@ -71,5 +79,18 @@ _lodecast_mkworld() {
 complete -F _lodecast -o filenames lodecast
 complete -F _lodecast_census -o filenames lodecast-census
 complete -F _lodecast_mkworld -o filenames lodecast-mkworld
-complete -f nbtdump
+_nbtdump() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+    --chunk | --max-array) return ;; # numbers
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '--chunk --max-array --help --version' -- "$cur")
+    else
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    fi
+}
+
+complete -F _nbtdump -o filenames nbtdump
 complete -d lodecast-restore
