@@ -140,10 +140,25 @@ std::string render_csv(const census &c) {
     return out;
 }
 
+std::vector<std::string> map_legend(const census &c) {
+    std::vector<std::string> lines = {"Blocks per chunk of:"};
+    for (const ore_tally &t : c.ores) {
+        lines.push_back(t.name);
+    }
+    return lines;
+}
+
 std::string render_svg(const census &c, const std::string &world) {
-    // Canvas and plot area, in pixels; the legend sits right of the plot.
-    const double width = 820, height = 560;
+    // Canvas and plot area, in pixels; the legend sits right of the plot,
+    // the canvas as wide as its longest entry needs.
     const double left = 80, right = 620, top = 50, bottom = 490;
+    size_t longest = 0;
+    for (const ore_tally &t : c.ores) {
+        longest = std::max(longest, tally_label(t).size() + 2 + std::to_string(t.total).size());
+    }
+    const double width =
+        std::max(820.0, right + 50 + text_char_width * static_cast<double>(longest));
+    const double height = std::max(560.0, top + 10 + 20 * static_cast<double>(c.ores.size()));
 
     uint64_t max = 0;
     for (const ore_tally &t : c.ores) {

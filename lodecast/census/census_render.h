@@ -5,6 +5,7 @@
 #include "lodecast/census/census.h"
 
 #include <string>
+#include <vector>
 
 // Heights are grouped into bands of this many levels in the text report.
 constexpr int band_height = 8;
@@ -26,6 +27,15 @@ std::string render_csv(const census &c);
 // horizontal axis, with axis labels and a legend. world is shown in the
 // title.
 std::string render_svg(const census &c, const std::string &world);
+
+// The legend of a chunk map of c: what a cell counts, then each ore by its
+// name, one to a line.
+std::vector<std::string> map_legend(const census &c);
+
+// Pixels a character of 11 or 12 pixel sans-serif text takes at most, with
+// room to spare: legends and titles are given that much room, so that long
+// registry and block-state names fit the canvas.
+constexpr double text_char_width = 7.5;
 
 // text with the characters XML gives meaning to replaced by entities, and
 // control characters XML forbids replaced by '?'.

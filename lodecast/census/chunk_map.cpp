@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -24,26 +25,129 @@ std::string shade(uint64_t count, uint64_t max) {
     return buf;
 }
 
-// At most this many cells across or down: a world wider than that (two
-// regions millions of chunks apart) is scaled, k x k chunks to a cell, so
-// the map's size is bounded whatever the coordinates.
-constexpr int64_t max_cells_across = 256;
+// At most this many cells across or down, each at least min_cell pixels:
+// a wider world is drawn k x k chunks to a cell.
+constexpr int64_t max_cells_across = 128;
+constexpr double min_cell = 5, max_cell = 24, map_pixels = 640;
+// Empty stretches longer than this many chunks are left out of an axis.
+constexpr int64_t kept_gap = 8;
+constexpr double title_char_width = text_char_width * 14 / 11; // the title's larger type
 
-// The cells of k x k chunks, their counts summed, unreadable when any
-// chunk of theirs is; coordinates are the cells' (chunk / k, rounded down).
-std::vector<map_cell> scaled(const std::vector<map_cell> &cells, int64_t k, int64_t x0,
-                             int64_t z0) {
-    std::map<std::pair<int64_t, int64_t>, map_cell> merged;
+// One axis of the map: the runs of chunk coordinates it shows, in order,
+// each starting at a cell; between two runs one cell marks what was left out.
+class axis {
+  public:
+    axis(const std::set<int64_t> &coords, int64_t gap) {
+        for (const int64_t c : coords) {
+            if (runs_.empty() || c - runs_.back().last > gap) {
+                runs_.push_back({c, c, 0});
+            } else {
+                runs_.back().last = c;
+            }
+        }
+    }
+    size_t run_count() const { return runs_.size(); }
+    // The smallest chunks-per-cell that fits the axis into `most` cells.
+    int64_t fitting_k(int64_t most) const {
+        int64_t span = 0;
+        for (const run &r : runs_) {
+            span += r.last - r.first + 1;
+        }
+        // Each run's last cell may be partly filled, and each break takes one.
+        const auto room = std::max<int64_t>(1, most - 2 * static_cast<int64_t>(runs_.size()));
+        return std::max<int64_t>(1, (span + room - 1) / room);
+    }
+    void lay_out(int64_t k) {
+        k_ = k;
+        cells_ = 0;
+        for (run &r : runs_) {
+            cells_ += cells_ == 0 ? 0 : 1; // the break before it
+            r.at = cells_;
+            cells_ += (r.last - r.first) / k + 1;
+        }
+    }
+    int64_t cells() const { return std::max<int64_t>(cells_, 1); }
+    int64_t k() const { return k_; }
+    int64_t cell_of(int64_t c) const {
+        const auto r = std::upper_bound(runs_.begin(), runs_.end(), c,
+                                        [](int64_t v, const run &x) { return v < x.first; });
+        const run &in = *(r - 1);
+        return in.at + (c - in.first) / k_;
+    }
+    // The first chunk coordinate of a cell, for labels and titles.
+    int64_t chunk_at(int64_t cell) const {
+        const auto r = std::upper_bound(runs_.begin(), runs_.end(), cell,
+                                        [](int64_t v, const run &x) { return v < x.at; });
+        const run &in = *(r - 1);
+        return in.first + (cell - in.at) * k_;
+    }
+    // Label positions: the start of every run, then every `every` cells; a
+    // run's start wins over the labels too close before it.
+    std::vector<int64_t> labels(int64_t every) const {
+        std::vector<int64_t> at;
+        for (const run &r : runs_) {
+            while (!at.empty() && r.at - at.back() < every) {
+                at.pop_back();
+            }
+            const int64_t end = r.at + (r.last - r.first) / k_;
+            for (int64_t c = r.at; c <= end; c += every) {
+                at.push_back(c);
+            }
+        }
+        return at;
+    }
+    // The cells that mark a break.
+    std::vector<int64_t> breaks() const {
+        std::vector<int64_t> at;
+        for (size_t i = 1; i < runs_.size(); ++i) {
+            at.push_back(runs_[i].at - 1);
+        }
+        return at;
+    }
+
+  private:
+    struct run {
+        int64_t first;
+        int64_t last;
+        int64_t at;
+    };
+    std::vector<run> runs_;
+    int64_t k_ = 1;
+    int64_t cells_ = 0;
+};
+
+// Axes of the chunks of both maps: gaps widen until the breaks alone fit.
+std::pair<axis, axis> frame_of(const std::vector<map_cell> &a, const std::vector<map_cell> &b) {
+    std::set<int64_t> xs, zs;
+    for (const auto *cells : {&a, &b}) {
+        for (const map_cell &c : *cells) {
+            xs.insert(c.x);
+            zs.insert(c.z);
+        }
+    }
+    int64_t gap = kept_gap;
+    for (;;) {
+        axis x(xs, gap), z(zs, gap);
+        const auto most = static_cast<size_t>(max_cells_across / 4);
+        if ((x.run_count() <= most && z.run_count() <= most) || gap > (int64_t{1} << 33)) {
+            const int64_t k =
+                std::max(x.fitting_k(max_cells_across), z.fitting_k(max_cells_across));
+            x.lay_out(k);
+            z.lay_out(k);
+            return {x, z};
+        }
+        gap *= 2;
+    }
+}
+
+// Chunks sharing a cell add up; a cell is unreadable when any of them is.
+using cell_map = std::map<std::pair<int64_t, int64_t>, map_cell>; // by (z, x) cell
+cell_map merged(const std::vector<map_cell> &cells, const axis &ax, const axis &az) {
+    cell_map out;
     for (const map_cell &c : cells) {
-        map_cell &m = merged[{(c.x - x0) / k, (c.z - z0) / k}];
-        m.x = static_cast<int32_t>((c.x - x0) / k);
-        m.z = static_cast<int32_t>((c.z - z0) / k);
+        map_cell &m = out[{az.cell_of(c.z), ax.cell_of(c.x)}];
         m.count += c.unreadable ? 0 : c.count;
         m.unreadable = m.unreadable || c.unreadable;
-    }
-    std::vector<map_cell> out;
-    for (const auto &[at, m] : merged) {
-        out.push_back(m);
     }
     return out;
 }
@@ -51,43 +155,40 @@ std::vector<map_cell> scaled(const std::vector<map_cell> &cells, int64_t k, int6
 } // namespace
 
 std::string render_chunk_map(const std::vector<map_cell> &chunks, const std::string &title,
-                             const std::string &legend) {
-    int64_t x0 = 0, x1 = 0, z0 = 0, z1 = 0;
-    for (size_t i = 0; i < chunks.size(); ++i) {
-        const map_cell &c = chunks[i];
-        x0 = i == 0 ? c.x : std::min<int64_t>(x0, c.x);
-        x1 = i == 0 ? c.x : std::max<int64_t>(x1, c.x);
-        z0 = i == 0 ? c.z : std::min<int64_t>(z0, c.z);
-        z1 = i == 0 ? c.z : std::max<int64_t>(z1, c.z);
-    }
-    // k chunks to a cell side; cell coordinates below are in cells.
-    const int64_t k = (std::max(x1 - x0, z1 - z0) + max_cells_across) / max_cells_across;
-    const std::vector<map_cell> cells = k == 1 ? chunks : scaled(chunks, k, x0, z0);
-    if (k > 1) {
-        x1 = (x1 - x0) / k;
-        z1 = (z1 - z0) / k;
-    }
-    const int64_t first_x = x0, first_z = z0; // the chunk at the top left
-    x0 = k == 1 ? x0 : 0;
-    z0 = k == 1 ? z0 : 0;
+                             const std::vector<std::string> &legend,
+                             const std::vector<map_cell> &same_scale) {
+    const auto [ax, az] = frame_of(chunks, same_scale);
+    const int64_t k = ax.k();
+    const cell_map own = merged(chunks, ax, az);
     uint64_t max = 0;
-    for (const map_cell &c : cells) {
-        max = c.unreadable ? max : std::max(max, c.count);
+    for (const cell_map &cells : {own, merged(same_scale, ax, az)}) {
+        for (const auto &[at, m] : cells) {
+            max = m.unreadable ? max : std::max(max, m.count);
+        }
     }
-    const auto chunk_x = [&](int64_t x) { return k == 1 ? x : first_x + x * k; };
-    const auto chunk_z = [&](int64_t z) { return k == 1 ? z : first_z + z * k; };
-    const int64_t span = std::max(x1 - x0, z1 - z0) + 1;
-    // Cells shrink for large worlds so that the map stays about 640 wide.
-    const double cell = std::clamp(640.0 / static_cast<double>(span), 1.0, 24.0);
+    const int64_t across = ax.cells(), down = az.cells();
+    const double cell =
+        std::clamp(map_pixels / static_cast<double>(std::max(across, down)), min_cell, max_cell);
     const double left = 60, top = 60;
-    const double w = cell * static_cast<double>(x1 - x0 + 1);
-    const double h = cell * static_cast<double>(z1 - z0 + 1);
-    const double width = left + w + 200, height = std::max(top + h + 30, 260.0);
+    const double w = cell * static_cast<double>(across), h = cell * static_cast<double>(down);
+    size_t longest = 16; // "could not be read"
+    for (const std::string &line : legend) {
+        longest = std::max(longest, line.size());
+    }
+    const double lx = left + w + 30;
+    const double legend_w = 22 + text_char_width * static_cast<double>(longest);
+    const double title_w = left + title_char_width * static_cast<double>(title.size()) + 20;
+    const double width = std::max(lx + legend_w + 20, title_w);
+    const double scale_top = top + 16 * static_cast<double>(legend.size());
+    const double height = std::max(top + h + 30, scale_top + 22 * 6 + 30);
     // A label every `every` cells, at least 40 pixels apart.
     const int64_t every = std::max<int64_t>(1, static_cast<int64_t>(40.0 / cell + 0.999));
-    const std::string scale = k == 1 ? ""
-                                     : "; scaled to fit: each cell is " + std::to_string(k) +
-                                           " x " + std::to_string(k) + " chunks";
+    std::string note = "chunks";
+    note += k == 1 ? ""
+                   : "; scaled to fit: each cell is " + std::to_string(k) + " x " +
+                         std::to_string(k) + " chunks";
+    note += ax.breaks().empty() && az.breaks().empty() ? ""
+                                                       : "; dashed lines: empty stretches left out";
 
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(width) + "\" height=\"" +
@@ -97,50 +198,60 @@ std::string render_chunk_map(const std::vector<map_cell> &chunks, const std::str
     out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     out += "<text x=\"" + number(left) + "\" y=\"20\" font-size=\"14\">" + xml_escape(title) +
            "</text>\n";
-    out += "<text x=\"" + number(left) + "\" y=\"36\">x to the right, z downwards (chunks" + scale +
+    out += "<text x=\"" + number(left) + "\" y=\"36\">x to the right, z downwards (" + note +
            ")</text>\n";
-    for (int64_t x = x0; x <= x1; ++x) {
-        if ((x - x0) % every == 0) {
-            out += "<text x=\"" + number(left + cell * static_cast<double>(x - x0) + cell / 2) +
-                   "\" y=\"" + number(top - 6) + "\" text-anchor=\"middle\">" +
-                   std::to_string(chunk_x(x)) + "</text>\n";
-        }
+    for (const int64_t x : ax.labels(every)) {
+        out += "<text x=\"" + number(left + cell * static_cast<double>(x) + cell / 2) + "\" y=\"" +
+               number(top - 6) + "\" text-anchor=\"middle\">" + std::to_string(ax.chunk_at(x)) +
+               "</text>\n";
     }
-    for (int64_t z = z0; z <= z1; ++z) {
-        if ((z - z0) % every == 0) {
-            out += "<text x=\"" + number(left - 6) + "\" y=\"" +
-                   number(top + cell * static_cast<double>(z - z0) + cell / 2 + 4) +
-                   "\" text-anchor=\"end\">" + std::to_string(chunk_z(z)) + "</text>\n";
-        }
+    for (const int64_t z : az.labels(every)) {
+        out += "<text x=\"" + number(left - 6) + "\" y=\"" +
+               number(top + cell * static_cast<double>(z) + cell / 2 + 4) +
+               "\" text-anchor=\"end\">" + std::to_string(az.chunk_at(z)) + "</text>\n";
     }
-    for (const map_cell &c : cells) {
-        const std::string at = "x=\"" + number(left + cell * static_cast<double>(c.x - x0)) +
-                               "\" y=\"" + number(top + cell * static_cast<double>(c.z - z0)) +
-                               "\" width=\"" + number(cell) + "\" height=\"" + number(cell) + "\"";
+    const std::string dashed = "\" stroke=\"#888\" stroke-dasharray=\"3,3\"/>\n";
+    for (const int64_t x : ax.breaks()) {
+        const std::string at = number(left + cell * (static_cast<double>(x) + 0.5));
+        out += "<line class=\"break\" x1=\"" + at + "\" y1=\"" + number(top) + "\" x2=\"" + at +
+               "\" y2=\"" + number(top + h) + dashed;
+    }
+    for (const int64_t z : az.breaks()) {
+        const std::string at = number(top + cell * (static_cast<double>(z) + 0.5));
+        out += "<line class=\"break\" x1=\"" + number(left) + "\" y1=\"" + at + "\" x2=\"" +
+               number(left + w) + "\" y2=\"" + at + dashed;
+    }
+    for (const auto &[at, c] : own) {
+        const auto [cz, cx] = at;
+        const std::string where = "x=\"" + number(left + cell * static_cast<double>(cx)) +
+                                  "\" y=\"" + number(top + cell * static_cast<double>(cz)) +
+                                  "\" width=\"" + number(cell) + "\" height=\"" + number(cell) +
+                                  "\"";
         const std::string what =
-            "<title>chunk" + std::string(k == 1 ? " " : "s from ") + std::to_string(chunk_x(c.x)) +
-            ", " + std::to_string(chunk_z(c.z)) + ": " +
+            "<title>chunk" + std::string(k == 1 ? " " : "s from ") +
+            std::to_string(ax.chunk_at(cx)) + ", " + std::to_string(az.chunk_at(cz)) + ": " +
             (c.unreadable ? std::string("could not be read") : std::to_string(c.count)) +
             "</title>";
-        out += c.unreadable ? "<rect class=\"chunk unreadable\" " + at +
+        out += c.unreadable ? "<rect class=\"chunk unreadable\" " + where +
                                   " fill=\"url(#hatch)\" stroke=\"#c00\">" + what + "</rect>\n"
-                            : "<rect class=\"chunk\" " + at + " fill=\"" + shade(c.count, max) +
+                            : "<rect class=\"chunk\" " + where + " fill=\"" + shade(c.count, max) +
                                   "\">" + what + "</rect>\n";
     }
-    // The legend: the scale from 0 to the largest count, and the mark of a
-    // chunk that could not be read.
-    const double lx = left + w + 30;
-    out += "<text x=\"" + number(lx) + "\" y=\"" + number(top) + "\">" + xml_escape(legend) +
-           "</text>\n";
+    // The legend: its lines, the scale from 0 to the largest count, and the
+    // mark of a chunk that could not be read.
+    for (size_t i = 0; i < legend.size(); ++i) {
+        out += "<text x=\"" + number(lx) + "\" y=\"" + number(top + 16 * static_cast<double>(i)) +
+               "\">" + xml_escape(legend[i]) + "</text>\n";
+    }
     for (int i = 0; i <= 4; ++i) {
         const uint64_t v = max * static_cast<uint64_t>(i) / 4;
-        const double y = top + 10 + 22 * i;
+        const double y = scale_top + 22 * i;
         out += "<rect x=\"" + number(lx) + "\" y=\"" + number(y) +
                "\" width=\"16\" height=\"16\" fill=\"" + shade(v, max) +
                "\" stroke=\"#999\"/><text x=\"" + number(lx + 22) + "\" y=\"" + number(y + 12) +
                "\">" + std::to_string(v) + "</text>\n";
     }
-    const double uy = top + 10 + 22 * 5;
+    const double uy = scale_top + 22 * 5;
     out += "<rect x=\"" + number(lx) + "\" y=\"" + number(uy) +
            "\" width=\"16\" height=\"16\" fill=\"url(#hatch)\" stroke=\"#c00\"/><text x=\"" +
            number(lx + 22) + "\" y=\"" + number(uy + 12) + "\">could not be read</text>\n";

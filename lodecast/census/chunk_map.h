@@ -14,10 +14,19 @@ struct map_cell {
 };
 
 // A standalone SVG: x to the right, z downwards, chunk coordinates on both
-// axes, a legend with the shading's scale (what counts in legend), and
-// title on top. Every cell is a <rect class="chunk"> (class "chunk
-// unreadable" for those that could not be read).
+// axes, title on top and a legend at the right: its lines (what a cell
+// counts, the ores by name), then the shading's scale. The map covers the
+// chunks present: empty stretches between them are left out, each marked
+// by a dashed line, and a cell is at least 5 pixels wide (k x k chunks to a
+// cell where the world is too wide for that, which the map says). Every
+// cell is a <rect class="chunk"> (class "chunk unreadable" for those that
+// could not be read).
+//
+// same_scale: the cells of another map (a world before and after a run)
+// drawn on the same scale: the area and the shading cover both, so that
+// maps drawn each with the other as same_scale can be laid side by side.
 std::string render_chunk_map(const std::vector<map_cell> &cells, const std::string &title,
-                             const std::string &legend);
+                             const std::vector<std::string> &legend,
+                             const std::vector<map_cell> &same_scale = {});
 
 #endif

@@ -90,10 +90,5 @@ std::string dry_run::report(const std::string &world) const {
 }
 
 std::string dry_run::map(const std::string &world) const {
-    std::string names;
-    for (const ore_tally &t : c_.ores) {
-        names += (names.empty() ? "" : ", ") + t.name;
-    }
-    return render_chunk_map(c_.cells, "What lodecast would add to " + world,
-                            names + " blocks per chunk");
+    return render_chunk_map(c_.cells, "What lodecast would add to " + world, map_legend(c_));
 }

@@ -120,6 +120,15 @@ bool sectioned_storage::read_ore(const std::string &word, ore_block &block,
         block.id = found;
     }
     block.label = ore_name(block.id);
+    if (find_ore(block.id) == nullptr) {
+        // Reports name a mod's block as the world's registry does, not by its id.
+        if (!registry_read_) {
+            registry_read_ = true;
+            have_registry_ = registry_.load(world_);
+        }
+        const std::string name = have_registry_ ? registry_.name_of(block.id) : "";
+        block.label = name.empty() ? block.label : name;
+    }
     block.defaults_id = block.id;
     return true;
 }

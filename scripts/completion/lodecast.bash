@@ -99,13 +99,17 @@ _lodecast_census() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;
-    --names)
+    --names | -map-also)
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
         ;;
     esac
+    if ((cword > 2)) && [[ ${words[cword - 2]} == -map-also ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+    fi
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-csv -svg -map --names -h --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-csv -svg -map -map-also --names -h --help --version' -- "$cur")
     elif ((cword == 1)); then
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
     else
@@ -135,15 +139,6 @@ _lodecast_mkworld() {
     fi
 }
 
-_lodecast_nbtdump() {
-    local cur=${COMP_WORDS[COMP_CWORD]}
-    COMPREPLY=()
-    if [[ $cur == -* ]] && ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W '-- -h --help --version' -- "$cur")
-    else
-        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
-    fi
-}
 
 _lodecast_restore() {
     local cur=${COMP_WORDS[COMP_CWORD]}
@@ -152,6 +147,19 @@ _lodecast_restore() {
         mapfile -t COMPREPLY < <(compgen -W '--help --version' -- "$cur")
     elif ((COMP_CWORD <= 2)); then
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    fi
+}
+
+_lodecast_nbtdump() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+    --chunk | --max-array) return ;; # numbers
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '--chunk --max-array -- -h --help --version' -- "$cur")
+    else
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     fi
 }
 

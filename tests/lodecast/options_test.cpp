@@ -153,6 +153,16 @@ TEST(OrePlan, ListsAndProfilesGiveEachOreItsDefaultsAndLineOptions) {
             EXPECT_TRUE(plan[i].opt.set & OPT_VERBOSE); // the run's options stay
         }
     }
+    // Reports name a mod's ore as the world's registry does, by id or by name.
+    for (const auto &[word, label] : {std::pair{"1064", "iceandfire:silver_ore"},
+                                      {"iceandfire:silver_ore", "iceandfire:silver_ore"},
+                                      {"16", "Coal"},
+                                      {"4000", "4000"}}) {
+        std::vector<ore_plan> plan;
+        std::string error;
+        ASSERT_TRUE(read_ore_plan(word, base, sectioned, plan, error)) << error;
+        EXPECT_EQ(plan[0].block.label, label);
+    }
 }
 
 // A line's distribution options reach its ore alone; its biomes are kept

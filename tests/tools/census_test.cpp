@@ -530,7 +530,7 @@ TEST(CensusMap, OneCellPerChunkShadedByItsCountAndTheUnreadableMarked) {
     const census c = count_world(w.path, {coal});
     std::map<std::string, std::string> cells; // title -> class
     std::set<std::string> fills;              // the cells' shades
-    const std::vector<xml_element> doc = parse_xml(render_chunk_map(c.cells, "<w>", "Coal"));
+    const std::vector<xml_element> doc = parse_xml(render_chunk_map(c.cells, "<w>", {"Coal"}));
     for (const xml_element &e : doc) {
         if (e.name == "rect" && e.attrs.count("class") != 0) {
             ASSERT_EQ(e.children.size(), 1u);
@@ -552,16 +552,64 @@ TEST(CensusMap, OneCellPerChunkShadedByItsCountAndTheUnreadableMarked) {
     }));
 }
 
-TEST(CensusMap, AWorldWiderThanTheMapIsScaledAndSaysSo) {
-    // 8 million chunks across: 256 cells of 31251 x 31251 chunks at most, counts summed.
-    const std::string svg =
-        render_chunk_map({{0, 0, 3, false}, {1, 1, 4, false}, {8000000, 0, 2, false}}, "", "");
-    EXPECT_LT(svg.size(), 20000u);
-    for (const char *text : {"scaled to fit: each cell is 31251 x 31251 chunks)",
-                             "<title>chunks from 0, 0: 7</title>", // the first cell's two chunks
-                             "<title>chunks from 7969005, 0: 2</title>"}) { // 255 x 31251
-        EXPECT_NE(svg.find(text), std::string::npos) << text;
+// Long empty stretches are left out (a dashed line each) and a world still
+// too wide is scaled; cells stay large enough to see either way.
+TEST(CensusMap, CroppedToItsChunksScaledWhenStillTooWide) {
+    std::vector<map_cell> strip; // 300 chunks in a row: 3 x 3 chunks to a cell
+    for (int32_t x = 0; x < 300; ++x) {
+        strip.push_back({x, 0, 1, false});
     }
+    const struct {
+        std::vector<map_cell> cells;
+        size_t breaks;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {{{0, 0, 3, false}, {1, 1, 4, false}, {8000000, 0, 2, false}},
+         1,
+         {"(chunks; dashed lines: empty stretches left out)", "<title>chunk 0, 0: 3</title>",
+          "<title>chunk 8000000, 0: 2</title>", ">8000000</text>"}},
+        {strip,
+         0,
+         {"(chunks; scaled to fit: each cell is 3 x 3 chunks)",
+          "<title>chunks from 0, 0: 3</title>", "<title>chunks from 297, 0: 3</title>"}},
+    };
+    for (const auto &c : cases) {
+        const std::string svg = render_chunk_map(c.cells, "", {"Blocks per chunk of:", "Coal"});
+        EXPECT_LT(svg.size(), 60000u);
+        for (const std::string &text : c.texts) {
+            EXPECT_NE(svg.find(text), std::string::npos) << text;
+        }
+        size_t breaks = 0;
+        for (const xml_element &e : parse_xml(svg)) {
+            breaks += e.name == "line" && e.attrs.at("class") == "break" ? 1 : 0;
+            if (e.name == "rect" && e.attrs.count("class") != 0) {
+                EXPECT_GE(std::stod(e.attrs.at("width")), 5.0) << svg;
+            }
+        }
+        EXPECT_EQ(breaks, c.breaks);
+    }
+}
+
+// Two maps drawn each on the other's scale share their area and shading:
+// the same chunk with the same count has the same cell and colour in both.
+TEST(CensusMap, TwoMapsOnOneScale) {
+    const std::vector<map_cell> before = {{0, 0, 2, false}, {1, 0, 4, false}};
+    const std::vector<map_cell> after = {{0, 0, 8, false}, {1, 0, 4, false}, {-90, -90, 1, false}};
+    std::map<std::string, std::string> cells[2]; // title -> position and fill
+    for (int i = 0; i < 2; ++i) {
+        const std::string svg =
+            render_chunk_map(i == 0 ? before : after, "", {"Coal"}, i == 0 ? after : before);
+        for (const xml_element &e : parse_xml(svg)) {
+            if (e.name == "rect" && e.attrs.count("class") != 0) {
+                cells[i][parse_xml(svg)[e.children[0]].text] =
+                    e.attrs.at("x") + "," + e.attrs.at("y") + " " + e.attrs.at("fill");
+            }
+        }
+    }
+    EXPECT_EQ(cells[0].at("chunk 1, 0: 4"), cells[1].at("chunk 1, 0: 4"));
+    EXPECT_NE(cells[0].at("chunk 0, 0: 2"), cells[1].at("chunk 0, 0: 8"));
+    EXPECT_EQ(cells[0].size(), 2u);
+    EXPECT_EQ(cells[1].size(), 3u);
 }
 
 TEST(CensusProgram, ReportsFilesAndSkippedChunksWithoutTouchingTheWorld) {
@@ -621,6 +669,10 @@ TEST(CensusProgram, FailuresAndUsage) {
     RunResult help = run_program(LODECAST_CENSUS_EXE, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out, census_usage);
+    RunResult alone =
+        run_program(LODECAST_CENSUS_EXE, {dir.path().string(), "-map-also", "w", "f"});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_EQ(alone.err.rfind("lodecast-census: option -map-also draws on -map's scale", 0), 0u);
 
     // The report is still printed when an output file cannot be written.
     const std::string nowhere = dir.file("no/such/dir/out.csv");

@@ -13,6 +13,7 @@
 
 const char census_usage[] =
     "Usage: lodecast-census <world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]\n"
+    "                       [-map-also <world dir> <file>]\n"
     "Counts ore blocks in every chunk of a world, by height, and prints a table of\n"
     "the counts; never changes the world. Reads chunk files, region files (.mcr),\n"
     "sectioned (.mca) and paletted worlds.\n"
@@ -25,6 +26,9 @@ const char census_usage[] =
     "  -svg <file>  write a chart of the counts by height, to open in a browser\n"
     "  -map <file>  write a top-down map (SVG): one cell per chunk, shaded by its\n"
     "               count of the chosen ores; chunks that cannot be read hatched red\n"
+    "  -map-also <world dir> <file>\n"
+    "               also map that world (the same ores) into <file>, both maps on\n"
+    "               one scale and area: a world before and after a run, side by side\n"
     "  -h, --help   this text       --version  the version and compression library\n"
     "       lodecast-census --names <world dir>\n"
     "  prints the ore names the world accepts, one a line (for shell completion)\n"
@@ -86,6 +90,15 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
             (a[1] == 'c' ? args.csv_path : a[1] == 's' ? args.svg_path : args.map_path) = argv[++i];
             continue;
         }
+        if (std::strcmp(a, "-map-also") == 0) {
+            if (i + 2 >= argc) {
+                error = "option -map-also needs a world directory and a file name";
+                return false;
+            }
+            args.also_world = argv[++i];
+            args.also_map_path = argv[++i];
+            continue;
+        }
         if (!have_world) {
             args.world = a;
             have_world = true;
@@ -130,6 +143,10 @@ bool parse_census_args(int argc, const char *const *argv, census_args &args, std
                 paletted_state(std::to_string(id).c_str(), args.states, error);
             }
         }
+    }
+    if (!args.also_map_path.empty() && args.map_path.empty()) {
+        error = "option -map-also draws on -map's scale: give -map <file> too";
+        return false;
     }
     if (sectioned) {
         for (int id : args.ids) {

@@ -17,12 +17,16 @@ struct census_args {
     std::string csv_path; // empty: no CSV file
     std::string svg_path; // empty: no chart
     std::string map_path; // empty: no map
+    // -map-also: a second world mapped on the map's scale (empty: none).
+    std::string also_world;
+    std::string also_map_path;
     bool help = false;
 };
 
 extern const char census_usage[];
 
-// Read "<world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]" (options may
+// Read "<world dir> [ore...] [-csv <file>] [-svg <file>] [-map <file>]
+// [-map-also <world dir> <file>]" (options may
 // stand anywhere after the program name; "-h" or "--help" asks for the
 // usage text). In a sectioned world an ore may also be an id up to 4095
 // or a name of the world's block registry. true when args was filled; false with a one-line reason

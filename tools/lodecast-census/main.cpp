@@ -9,6 +9,8 @@
 #include "tools/lodecast-census/census_walk.h"
 #include "tools/lodecast-census/world_names.h"
 
+#include "lodecast/formats/chunk_count.h"
+#include "lodecast/formats/world_kind.h"
 #include "lodecast/pipeline/progress_line.h"
 #include "lodecast/run/std_fds.h"
 #include "lodecast/storage/paletted_storage.h"
@@ -39,12 +41,10 @@ bool write_text(const std::string &path, const std::string &text) {
     return std::fclose(f.release()) == 0;
 }
 
-std::string census_map(const census &c, const std::string &world) {
-    std::string names;
-    for (const ore_tally &t : c.ores) {
-        names += (names.empty() ? "" : ", ") + t.name;
-    }
-    return render_chunk_map(c.cells, "Ore per chunk in " + world, names + " blocks per chunk");
+// The map of c; with other, on the scale of both.
+std::string census_map(const census &c, const std::string &world, const census *other) {
+    return render_chunk_map(c.cells, "Ore per chunk in " + world, map_legend(c),
+                            other != nullptr ? other->cells : std::vector<map_cell>{});
 }
 
 uint64_t chunks_seen(const census &c) {
@@ -76,16 +76,19 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    census c = args.states.empty()
-                   ? make_census(args.ids, args.names)
-                   : make_state_census(args.states, paletted_bottom, paletted_height);
+    const census empty = args.states.empty()
+                             ? make_census(args.ids, args.names)
+                             : make_state_census(args.states, paletted_bottom, paletted_height);
+    census c = empty;
     // The progress line rewrites itself, so it only makes sense on a terminal.
     std::optional<progress_line> line;
     census_progress progress;
+    uint64_t total = 0;
     if (isatty(2) == 1) {
         line.emplace("scanned", "skipped");
-        progress = [&line](const census &now) {
-            line->update(chunks_seen(now), 0, now.skipped.size());
+        total = count_chunks(identify_world(args.world, args.world), args.world);
+        progress = [&line, total](const census &now) {
+            line->update(chunks_seen(now), total, now.skipped.size());
         };
     }
     if (!census_world(args.world, c, error, progress)) {
@@ -97,7 +100,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (line) {
-        line->update(chunks_seen(c), 0, c.skipped.size());
+        line->update(chunks_seen(c), total, c.skipped.size());
         line->finish();
     }
     for (const skipped_chunk &s : c.skipped) {
@@ -106,6 +109,17 @@ int main(int argc, char **argv) {
     }
     for (const std::string &d : c.skipped_dirs) {
         std::fprintf(stderr, "lodecast-census: skipped directory %s\n", shown(d).c_str());
+    }
+
+    // The second world of -map-also, counted for its map alone.
+    std::optional<census> also;
+    if (!args.also_world.empty()) {
+        also = empty;
+        if (!census_world(args.also_world, *also, error)) {
+            std::fprintf(stderr, "lodecast-census: cannot open world directory %s: %s\n",
+                         args.also_world.c_str(), error.c_str());
+            return 1;
+        }
     }
 
     std::fputs(render_report(c, args.world).c_str(), stdout);
@@ -119,7 +133,9 @@ int main(int argc, char **argv) {
     const std::pair<const std::string &, std::string> outputs[] = {
         {args.csv_path, args.csv_path.empty() ? "" : render_csv(c)},
         {args.svg_path, args.svg_path.empty() ? "" : render_svg(c, args.world)},
-        {args.map_path, args.map_path.empty() ? "" : census_map(c, args.world)}};
+        {args.map_path,
+         args.map_path.empty() ? "" : census_map(c, args.world, also ? &*also : nullptr)},
+        {args.also_map_path, also ? census_map(*also, args.also_world, &c) : ""}};
     for (const auto &[path, text] : outputs) {
         if (!path.empty() && !write_text(path, text)) {
             std::fprintf(stderr, "lodecast-census: cannot write %s: %s\n", path.c_str(),
