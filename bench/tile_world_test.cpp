@@ -119,4 +119,25 @@ TEST(TileWorld, PalettedChunksKeepTheirLevelDat) {
     EXPECT_EQ(coord(got[0].doc->root, "xPos"), -1); // at the root in this layout
 }
 
+// --slots: only those records of the source are dealt out, in slot order.
+TEST(TileWorld, SlotsPickTheRecordsDealtOut) {
+    TempDir tmp;
+    const std::string source = LODECAST_TEST_DATA "/modern/1.15.2-world";
+    ASSERT_EQ(
+        run_program(TILE_WORLD_EXE, {"--slots", "162,161", tmp.file("w"), "2", source}).status, 0);
+    EXPECT_NE(run_program(TILE_WORLD_EXE, {"--slots", "161;", tmp.file("v"), "2", source}).status,
+              0);
+    const char *status[2][2] = {{"full", "features"}, {"full", "features"}}; // by z, x
+    for (int32_t rz : {-1, 0}) {
+        for (int32_t rx : {-1, 0}) {
+            std::vector<chunk> got = region_chunks(
+                tmp.file("w/region/" + region::file_name(rx, rz, region::extension::mca)));
+            ASSERT_EQ(got.size(), 1u);
+            nbt_tag *level = nbt_find_tag_by_name("Level", got[0].doc->root);
+            EXPECT_STREQ(nbt_cast_string(nbt_find_tag_by_name("Status", level)),
+                         status[rz + 1][rx + 1]);
+        }
+    }
+}
+
 } // namespace

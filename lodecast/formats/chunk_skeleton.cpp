@@ -62,25 +62,25 @@ class scanner {
             return false;
         }
         switch (t) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
+        case TAG_BYTE:
+        case TAG_SHORT:
+        case TAG_INT:
+        case TAG_LONG:
+        case TAG_FLOAT:
+        case TAG_DOUBLE:
             return take(fixed[t], &at);
-        case 8:
+        case TAG_STRING:
             return text(&at, &k);
-        case 7:
-        case 11:
-        case 12: {
-            const size_t item = t == 7 ? 1 : t == 11 ? 4 : 8;
+        case TAG_BYTE_ARRAY:
+        case TAG_INT_ARRAY:
+        case TAG_LONG_ARRAY: {
+            const size_t item = t == TAG_BYTE_ARRAY ? 1 : t == TAG_INT_ARRAY ? 4 : 8;
             return s32(&count) && count >= 0 &&
                    take(static_cast<size_t>(count) * item, &at); // at most 2^31 x 8: no overflow
         }
-        case 9: {
+        case TAG_LIST: {
             unsigned item;
-            if (!u8(&item) || !s32(&count)) {
+            if (!u8(&item) || !s32(&count) || count < 0) {
                 return false;
             }
             for (int32_t i = 0; i < count; ++i) {
@@ -90,13 +90,13 @@ class scanner {
             }
             return true;
         }
-        case 10:
+        case TAG_COMPOUND:
             for (;;) {
                 unsigned child;
                 if (!u8(&child)) {
                     return false;
                 }
-                if (child == 0) {
+                if (child == TAG_END) {
                     return true;
                 }
                 if (!text(&at, &k) || !skip(child, depth + 1)) {
@@ -134,7 +134,7 @@ bool compound(scanner &in, std::vector<unsigned char> &out, bool keep_compounds)
             return false;
         }
         out.push_back(static_cast<unsigned char>(t));
-        if (t == 0) {
+        if (t == TAG_END) {
             return true;
         }
         if (!in.text(&name, &name_bytes)) {
@@ -142,7 +142,7 @@ bool compound(scanner &in, std::vector<unsigned char> &out, bool keep_compounds)
         }
         put(out, name, name_bytes);
         const size_t from = in.pos();
-        if (t == 10 && keep_compounds) {
+        if (t == TAG_COMPOUND && keep_compounds) {
             if (!compound(in, out, false)) {
                 return false;
             }
@@ -151,13 +151,13 @@ bool compound(scanner &in, std::vector<unsigned char> &out, bool keep_compounds)
         if (!in.skip(t, 1)) {
             return false;
         }
-        if ((t >= 1 && t <= 6) || t == 8) {
+        if ((t >= TAG_BYTE && t <= TAG_DOUBLE) || t == TAG_STRING) {
             put(out, in.at(from), in.pos() - from);
-        } else if (t == 9) {
+        } else if (t == TAG_LIST) {
             out.push_back(*in.at(from)); // the item type
             put(out, no_items, 4);
-        } else if (t == 10) {
-            out.push_back(0);
+        } else if (t == TAG_COMPOUND) {
+            out.push_back(TAG_END);
         } else {
             put(out, no_items, 4);
         }
@@ -173,12 +173,13 @@ bool chunk_skeleton(const unsigned char *plain, size_t n, nbt::document &out) {
     unsigned t;
     const unsigned char *name;
     size_t name_bytes;
-    if (!in.u8(&t) || t != 10 || !in.text(&name, &name_bytes)) {
+    if (!in.u8(&t) || t != TAG_COMPOUND || !in.text(&name, &name_bytes)) {
         return false;
     }
-    bytes.push_back(10);
+    bytes.push_back(TAG_COMPOUND);
     put(bytes, name, name_bytes);
-    if (!compound(in, bytes, true)) {
+    // Bytes after the root are refused, as the chunk's own parse does.
+    if (!compound(in, bytes, true) || in.pos() != n) {
         return false;
     }
     nbt::document doc = nbt::make_document();
