@@ -12,7 +12,6 @@
 #include "tools/lodecast-census/census_walk.h"
 
 #include <algorithm>
-#include <tuple>
 #include <cerrno>
 #include <cstring>
 #include <expat.h>
@@ -22,6 +21,7 @@
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
