@@ -26,6 +26,8 @@ lintian --fail-on error,warning "$@" || fail "lintian"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for d in "$@"; do dpkg-deb -x "$d" "$root"; done
+# The library as packaged: only the documented symbols, only the public headers.
+scripts/check-library "$root" >/dev/null
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 export LD_LIBRARY_PATH=$root/usr/lib/$multiarch
 bin=$root/usr/bin
