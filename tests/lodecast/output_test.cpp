@@ -1,6 +1,7 @@
 // The message layer: direct printing, capture into a chunk's buffer,
 // nesting, and messages longer than its small formatting buffer.
 #include "lodecast/pipeline/output.h"
+#include "lodecast/pipeline/run_summary.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,31 @@ TEST(Output, CaptureBelongsToItsThread) {
     out_printf("walk\n");
     EXPECT_EQ(mine, "walk\n");
     EXPECT_EQ(theirs, "worker\n");
+}
+
+// Only the reasons that left a chunk alone are listed; counts are grouped
+// by thousands, names escaped, and a dry run speaks of what it would do.
+TEST(Output, SummaryOfARun) {
+    run_summary s;
+    s.seen = 1234567;
+    s.updated = 1000;
+    s.recorded = 3;
+    s.unchanged = 1233564;
+    s.ores = {"Coal", "mod:\x1b[2Jore"};
+    s.placed = {12345, 0};
+    EXPECT_EQ(summary_text(s, 61.25, false),
+              "Chunks updated: 1,000 of 1,234,567 in 61.2 s\n"
+              "Left alone: 3 already recorded, 1,233,564 where the veins placed nothing\n"
+              "Blocks placed: Coal 12,345, mod:\\x1b[2Jore 0\n");
+    s = run_summary{};
+    s.seen = 4;
+    s.filtered = 1;
+    s.unfinished = 2;
+    s.failed = 1;
+    EXPECT_EQ(summary_text(s, 0, true), "Chunks that would be updated: 0 of 4 in 0.0 s\n"
+                                        "Left alone: 1 outside the filters, 2 not finished by the "
+                                        "game, 1 could not be read or written\n"
+                                        "Blocks it would place: \n");
 }
 
 } // namespace

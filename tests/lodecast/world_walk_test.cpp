@@ -1,5 +1,6 @@
 // The world walk, through the real program: which entries it takes, the
 // two filters, its messages and its exit status.
+#include "lodecast/formats/chunk_count.h"
 #include "lodecast/formats/chunk_files.h"
 #include "support/child_run.h"
 #include "support/temp_dir.h"
@@ -85,6 +86,26 @@ TEST(WorldWalk, EmptyWorld) {
     EXPECT_EQ(run_tool({dir.path().string(), "16"}).err,
               "Processing...\n" + line + "World updated\n");
     EXPECT_EQ(run_tool({dir.file("My World"), "16"}).err, "Processing...\nWorld updated\n");
+}
+
+// The total of the status line counts what the walk would hand out, from
+// names and headers alone: not stray files, not a region file too short
+// for its header, not the other kind of region file.
+TEST(WorldWalk, ChunksAreCountedAheadFromNamesAndHeaders) {
+    TempDir dir;
+    const std::string files = dir.file("files"), regions = dir.file("regions");
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {files, "5"}).status, 0);
+    ASSERT_EQ(run_program(LODECAST_MKWORLD_EXE, {"--region", regions, "40"}).status, 0);
+    EXPECT_EQ(count_chunks(world_kind::chunk_files, files), 25u);
+    EXPECT_EQ(count_chunks(world_kind::region, regions), 1600u);
+    put_chunk(files, "0/.c.9.9.dat", 9, 9);
+    put_chunk(files, "0/0/c.9.9.dat.tmp", 9, 9); // named as a chunk: the walk takes it too
+    write_file(files + "/0/0/notes.txt", {'x'});
+    write_file(regions + "/region/r.9.9.mcr", Bytes(100, 1));
+    write_file(regions + "/region/r.8.8.mca", Bytes(4096, 1));
+    EXPECT_EQ(count_chunks(world_kind::chunk_files, files), 26u);
+    EXPECT_EQ(count_chunks(world_kind::region, regions), 1600u);
+    EXPECT_EQ(count_chunks(world_kind::sectioned, regions), 1024u);
 }
 
 TEST(WorldWalk, MissingWorldDirectory) {

@@ -171,6 +171,21 @@ TEST(Print, IntAndLongArraysLikeByteArrays) {
               "TAG_LONG_ARRAY(\"l\"): (1 entries) [-9223372036854775808 ]\n");
 }
 
+TEST(Print, ArraysCutAfterTheirFirstElements) {
+    nbt_tag *raw = nullptr;
+    ASSERT_EQ(nbt_new_int_array(&raw, "h"), 0);
+    TagPtr ints(raw);
+    const int32_t values[] = {64, -1, INT32_MIN};
+    ASSERT_EQ(nbt_set_int_array(ints.get(), values, 3), 0);
+    for (const auto &[most, text] : {std::pair{-1, "[64, -1, -2147483648 ]"},
+                                     {3, "[64, -1, -2147483648 ]"},
+                                     {2, "[64, -1, ... (1 more) ]"},
+                                     {0, "[... (3 more) ]"}}) {
+        EXPECT_EQ(printed([&] { nbt_print_tag_short(ints.get(), 0, most); }),
+                  std::string("TAG_INT_ARRAY(\"h\"): (3 entries) ") + text + "\n");
+    }
+}
+
 TEST(Print, Indentation) {
     EXPECT_EQ(printed([] { nbt_print_indent(0); }), "");
     EXPECT_EQ(printed([] { nbt_print_indent(-3); }), "");
