@@ -176,7 +176,8 @@ class update_handler : public chunk_handler {
     void show_progress(chunk_status status) {
         failures_ += status == chunk_status::ok ? 0 : 1;
         if (progress_ != nullptr) {
-            progress_->update(done_, std::max(done_, total_), failures_);
+            // A chunk file added since the count must not make it read 101%.
+            progress_->update(done_, total_ == 0 ? 0 : std::max(done_, total_), failures_);
         }
     }
     void tally(const world_unit &unit, size_t i, chunk_status status) {
@@ -306,8 +307,8 @@ int update_world(const char *path, const options &run, const std::vector<ore_pla
     std::optional<progress_line> progress;
     uint64_t total = 0;
     if (terminal && (opt->set & (OPT_VERBOSE | OPT_VERY_VERBOSE)) == 0) {
-        progress.emplace("processed", "failed");
-        total = count_chunks(kind, folder); // names and headers only: quick beside the run
+        total = count_chunks(kind, folder);      // names and headers only: quick beside the run
+        progress.emplace("processed", "failed"); // its rate starts after the count
     }
     output_interlude interlude([&progress] {
         if (progress) {
