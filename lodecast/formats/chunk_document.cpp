@@ -1,6 +1,5 @@
 #include "lodecast/formats/chunk_document.h"
 
-#include "lodecast/formats/chunk_skeleton.h"
 #include "lodecast/storage/block.h"
 #include "nbt/nbt_io.h"
 
@@ -82,8 +81,9 @@ chunk_status parse_chunk(const unsigned char *data, size_t n, nbt_compression c,
         const unsigned char *plain = nullptr;
         size_t plain_n = 0;
         r = nbt_decompress_memory(data, n, c, &limits, io.codec.get(), &plain, &plain_n);
-        nbt::document skeleton;
-        if (r == NBT_OK && chunk_skeleton(plain, plain_n, skeleton) &&
+        nbt::document skeleton = nbt::make_document();
+        if (r == NBT_OK && skeleton &&
+            nbt_parse_skeleton(skeleton.get(), plain, plain_n) == NBT_OK &&
             io.left_unfinished(skeleton->root)) {
             return chunk_status::unfinished;
         }

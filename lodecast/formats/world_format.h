@@ -63,7 +63,7 @@ class walk_hooks {
 struct chunk_io {
     nbt::codec codec = nbt::make_codec();
     std::vector<unsigned char> raw; // a file's or record's compressed bytes
-    // Asked about a chunk's skeleton (chunk_skeleton.h) before its full
+    // Asked about a chunk's skeleton (nbt_parse_skeleton) before its full
     // parse: true when the run leaves the chunk alone as unfinished, so the
     // load stops there (chunk_status::unfinished). None: every chunk is
     // parsed whole.

@@ -98,7 +98,7 @@ class storage_kind {
     // Binds a loaded chunk document: ok with out set, or invalid (not a
     // chunk of this kind, or one it cannot write back unchanged).
     virtual chunk_status bind(nbt_file *doc, std::unique_ptr<block_grid> &out) const = 0;
-    // From a chunk's skeleton (chunk_skeleton.h) alone: true when bind()
+    // From a chunk's skeleton (nbt_parse_skeleton) alone: true when bind()
     // and finished() would leave the chunk alone as unfinished. false when
     // the skeleton cannot tell: the full document decides.
     virtual bool unfinished(nbt_tag *skeleton) const = 0;

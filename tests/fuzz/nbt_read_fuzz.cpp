@@ -3,6 +3,7 @@
 // stream-level reader reads alike, that writes out, reads back equal, and
 // writes out again to the same decompressed bytes.
 #include "nbt/nbt.hpp"
+#include "nbt/nbt_io.h"
 #include "support/nbt_tree_equal.h"
 
 #include <cstdio>
@@ -135,6 +136,13 @@ void check_stream_reader(const nbt_tag *parsed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     set_input(data, size);
+    // The skeleton reader takes the same bytes as a plain document: a
+    // status or a compound root, never a crash or a leak.
+    NbtDoc skeleton = nbt::make_document();
+    const int s = nbt_parse_skeleton(skeleton.get(), data, size);
+    if (s == NBT_OK ? skeleton->root->type != TAG_COMPOUND : s != NBT_ERR && s != NBT_EMEM) {
+        fail("the skeleton reader gave", std::to_string(s));
+    }
     int status = 0;
     NbtDoc first = parse(input_path(), &status);
     check_stream_reader(first != nullptr ? first->root : nullptr);

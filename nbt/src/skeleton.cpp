@@ -1,13 +1,18 @@
-#include "lodecast/formats/chunk_skeleton.h"
+// A document's skeleton: the root compound with its direct tags and those
+// of each compound directly in it, every list, array and deeper compound
+// emptied. Stepping over the rest costs a small fraction of building it, so
+// a caller that needs only a document's top-level markers (a chunk's
+// DataVersion and Status, say) does not pay for its whole tree.
 
 #include "nbt/nbt_io.h"
 
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace {
 
-// Nesting deeper than any real chunk is refused, which also bounds the
+// Nesting deeper than any real document is refused, which also bounds the
 // recursion of skip().
 constexpr int max_depth = 512;
 
@@ -166,27 +171,29 @@ bool compound(scanner &in, std::vector<unsigned char> &out, bool keep_compounds)
 
 } // namespace
 
-bool chunk_skeleton(const unsigned char *plain, size_t n, nbt::document &out) {
-    scanner in(plain, n);
-    std::vector<unsigned char> bytes;
-    bytes.reserve(512);
-    unsigned t;
-    const unsigned char *name;
-    size_t name_bytes;
-    if (!in.u8(&t) || t != TAG_COMPOUND || !in.text(&name, &name_bytes)) {
-        return false;
+int nbt_parse_skeleton(nbt_file *nbt, const unsigned char *data, size_t n) {
+    if (nbt == nullptr || (data == nullptr && n != 0)) {
+        return NBT_ERR;
     }
-    bytes.push_back(TAG_COMPOUND);
-    put(bytes, name, name_bytes);
-    // Bytes after the root are refused, as the chunk's own parse does.
-    if (!compound(in, bytes, true) || in.pos() != n) {
-        return false;
+    try {
+        scanner in(data, n);
+        std::vector<unsigned char> bytes;
+        bytes.reserve(512);
+        unsigned t;
+        const unsigned char *name;
+        size_t name_bytes;
+        if (!in.u8(&t) || t != TAG_COMPOUND || !in.text(&name, &name_bytes)) {
+            return NBT_ERR;
+        }
+        bytes.push_back(TAG_COMPOUND);
+        put(bytes, name, name_bytes);
+        // Bytes after the root are refused, as a faithful parse does.
+        if (!compound(in, bytes, true) || in.pos() != n) {
+            return NBT_ERR;
+        }
+        return nbt_parse_memory(nbt, bytes.data(), bytes.size(), NBT_UNCOMPRESSED, nullptr,
+                                nullptr);
+    } catch (const std::bad_alloc &) {
+        return NBT_EMEM;
     }
-    nbt::document doc = nbt::make_document();
-    if (!doc || nbt_parse_memory(doc.get(), bytes.data(), bytes.size(), NBT_UNCOMPRESSED, nullptr,
-                                 nullptr) != NBT_OK) {
-        return false;
-    }
-    out = std::move(doc);
-    return true;
 }
