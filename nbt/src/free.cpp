@@ -8,6 +8,8 @@
 
 #include "nbt/nbt.h"
 
+#include "small_block.h"
+
 #include <cstdlib>
 
 extern "C" {
@@ -29,9 +31,9 @@ int nbt_free_tag(nbt_tag *t) {
     if (t == nullptr) {
         return 0;
     }
-    std::free(t->name);
+    nbt_detail::small_free(t->name);
     nbt_free_type(t->type, t->value);
-    std::free(t);
+    nbt_detail::small_free(t);
     return 0;
 }
 
@@ -47,7 +49,7 @@ int nbt_free_type(nbt_type type, void *payload) {
     case TAG_FLOAT:
     case TAG_DOUBLE:
     case TAG_STRING:
-        std::free(payload);
+        nbt_detail::small_free(payload);
         return 0;
     case TAG_BYTE_ARRAY:
         return nbt_free_byte_array(static_cast<nbt_byte_array *>(payload));
@@ -73,7 +75,7 @@ int nbt_free_byte_array(nbt_byte_array *a) {
         return 0;
     }
     std::free(a->content);
-    std::free(a);
+    nbt_detail::small_free(a);
     return 0;
 }
 
@@ -82,7 +84,7 @@ int nbt_free_int_array(nbt_int_array *a) {
         return 0;
     }
     std::free(a->content);
-    std::free(a);
+    nbt_detail::small_free(a);
     return 0;
 }
 
@@ -91,7 +93,7 @@ int nbt_free_long_array(nbt_long_array *a) {
         return 0;
     }
     std::free(a->content);
-    std::free(a);
+    nbt_detail::small_free(a);
     return 0;
 }
 
@@ -107,7 +109,7 @@ int nbt_free_list(nbt_list *l) {
         }
     }
     std::free(l->content);
-    std::free(l);
+    nbt_detail::small_free(l);
     return 0;
 }
 
@@ -123,7 +125,7 @@ int nbt_free_compound(nbt_compound *c) {
         }
     }
     std::free(c->tags);
-    std::free(c);
+    nbt_detail::small_free(c);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "reader.h"
 
 #include "byte_order.h"
+#include "small_block.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -190,7 +191,7 @@ template <class Source> template <class T> int Parser<Source>::scalar(T **out) {
     if (!number_bytes(b)) {
         return NBT_ERR;
     }
-    T *cell = static_cast<T *>(std::malloc(sizeof(T)));
+    T *cell = static_cast<T *>(small_alloc(sizeof(T)));
     if (cell == nullptr) {
         return NBT_EMEM;
     }
@@ -206,7 +207,7 @@ template <class Source> int Parser<Source>::string(char **out) {
         return NBT_ERR;
     }
     size_t size = static_cast<size_t>(len) + 1;
-    char *s = static_cast<char *>(std::malloc(size));
+    char *s = static_cast<char *>(small_alloc(size));
     if (s == nullptr) {
         return NBT_EMEM;
     }
@@ -322,18 +323,23 @@ template <class Source> int Parser<Source>::compound(nbt_tag ***tags, int32_t *c
         return NBT_EMEM;
     }
     for (;;) {
-        auto *child = static_cast<nbt_tag *>(std::malloc(sizeof(nbt_tag)));
-        if (child == nullptr) {
-            return NBT_EMEM;
-        }
-        int r = tag(child, depth + 1);
+        // Read on the stack first: every compound ends with an end tag,
+        // which then costs no block of its own.
+        nbt_tag read;
+        int r = tag(&read, depth + 1);
         if (r <= 0) {
-            std::free(child);
             if (r < 0) {
                 return r;
             }
             break;
         }
+        auto *child = static_cast<nbt_tag *>(small_alloc(sizeof(nbt_tag)));
+        if (child == nullptr) {
+            std::free(read.name);
+            nbt_free_type(read.type, read.value);
+            return NBT_EMEM;
+        }
+        *child = read;
         if (arr.filled == INT32_MAX || (arr.filled == arr.cap && !arr.grow(arr.cap * 2))) {
             nbt_free_tag(child);
             return arr.filled == INT32_MAX ? NBT_ERR : NBT_EMEM;
@@ -365,7 +371,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
     if (len < 0) {
         return len;
     }
-    auto *rec = static_cast<Record *>(std::malloc(sizeof(Record)));
+    auto *rec = static_cast<Record *>(small_alloc(sizeof(Record)));
     if (rec == nullptr) {
         std::free(content);
         return NBT_EMEM;
@@ -378,7 +384,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
 
 template <class Source> int Parser<Source>::list_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_list *>(std::malloc(sizeof(nbt_list)));
+    auto *rec = static_cast<nbt_list *>(small_alloc(sizeof(nbt_list)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
@@ -395,7 +401,7 @@ template <class Source> int Parser<Source>::list_record(void **slot, int depth) 
 
 template <class Source> int Parser<Source>::compound_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_compound *>(std::malloc(sizeof(nbt_compound)));
+    auto *rec = static_cast<nbt_compound *>(small_alloc(sizeof(nbt_compound)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
