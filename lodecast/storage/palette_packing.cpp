@@ -21,9 +21,8 @@ constexpr uint64_t mask_of(int bits) {
 // The loops below take the width as a constant, so that the compiler
 // unrolls them over a long: a section's 4096 indices take a few thousand
 // instructions instead of tens of thousands.
-template <int Bits> uint64_t unpack_spanning(const int64_t *longs, section_indices &out) {
+template <int Bits> void unpack_spanning(const int64_t *longs, section_indices &out) {
     constexpr uint64_t mask = mask_of(Bits);
-    uint64_t seen = 0;
     for (int32_t i = 0; i < block_count; ++i) {
         const int32_t bit = i * Bits;
         const int32_t word = bit >> 6;
@@ -32,32 +31,26 @@ template <int Bits> uint64_t unpack_spanning(const int64_t *longs, section_indic
         if (shift + Bits > 64) {
             v |= static_cast<uint64_t>(longs[word + 1]) << (64 - shift);
         }
-        v &= mask;
-        seen = std::max(seen, v);
-        out[static_cast<size_t>(i)] = static_cast<uint16_t>(v);
+        out[static_cast<size_t>(i)] = static_cast<uint16_t>(v & mask);
     }
-    return seen;
 }
 
-template <int Bits> uint64_t unpack_padded(const int64_t *longs, section_indices &out) {
+template <int Bits> void unpack_padded(const int64_t *longs, section_indices &out) {
     constexpr uint64_t mask = mask_of(Bits);
     constexpr int32_t per_long = 64 / Bits;
-    uint64_t seen = 0;
     int32_t i = 0;
     for (; i + per_long <= block_count; i += per_long) {
-        uint64_t w = static_cast<uint64_t>(*longs++);
-        for (int32_t k = 0; k < per_long; ++k, w >>= Bits) {
-            const uint64_t v = w & mask;
-            seen = std::max(seen, v);
-            out[static_cast<size_t>(i + k)] = static_cast<uint16_t>(v);
+        const auto w = static_cast<uint64_t>(*longs++);
+        for (int32_t k = 0; k < per_long; ++k) {
+            out[static_cast<size_t>(i + k)] = static_cast<uint16_t>((w >> (k * Bits)) & mask);
         }
     }
-    for (uint64_t w = static_cast<uint64_t>(*longs); i < block_count; ++i, w >>= Bits) {
-        const uint64_t v = w & mask; // the last long, partly filled
-        seen = std::max(seen, v);
-        out[static_cast<size_t>(i)] = static_cast<uint16_t>(v);
+    if (i < block_count) { // the last long, partly filled
+        uint64_t w = static_cast<uint64_t>(*longs);
+        for (; i < block_count; ++i, w >>= Bits) {
+            out[static_cast<size_t>(i)] = static_cast<uint16_t>(w & mask);
+        }
     }
-    return seen;
 }
 
 // words holds zeros on entry.
@@ -154,12 +147,20 @@ bool unpack_indices(packing p, size_t palette_size, const int64_t *longs, int32_
         out.fill(0);
         return true;
     }
-    // The largest index met, checked once at the end.
-    const uint64_t seen = with_width(bits, [&](auto width) {
-        return p == packing::spanning ? unpack_spanning<width()>(longs, out)
-                                      : unpack_padded<width()>(longs, out);
+    with_width(bits, [&](auto width) {
+        if (p == packing::spanning) {
+            unpack_spanning<width()>(longs, out);
+        } else {
+            unpack_padded<width()>(longs, out);
+        }
+        return 0;
     });
-    return seen < palette_size;
+    // The largest index, in a pass of its own that the compiler vectorises.
+    uint16_t largest = 0;
+    for (const uint16_t v : out) {
+        largest = std::max(largest, v);
+    }
+    return largest < palette_size;
 }
 
 std::vector<int64_t> pack_indices(packing p, int bits, const section_indices &indices) {

@@ -64,7 +64,9 @@ void *small_alloc(size_t n) {
 
 void small_free(void *p) {
     stack &s = freed;
-    if (p == nullptr || s.count == max_count || malloc_usable_size(p) < small_block_size) {
+    // Only blocks near the size taken: a large one would be memory lost.
+    const size_t usable = p == nullptr ? 0 : malloc_usable_size(p);
+    if (usable < small_block_size || usable > 2 * small_block_size || s.count == max_count) {
         std::free(p);
         return;
     }

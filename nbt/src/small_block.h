@@ -5,8 +5,8 @@
 // blocks of each size at hand (this cut a fifth of the allocator's
 // instructions on paletted chunks).
 //
-// Every block on the stack is a plain malloc block of at least
-// small_block_size usable bytes: free() stays valid on whatever
+// Every block on the stack is a plain malloc block of small_block_size to
+// twice that many usable bytes: free() stays valid on whatever
 // small_alloc() returns, and small_free() accepts any malloc block, so
 // every free path of a tree works unchanged. Under AddressSanitizer both
 // are plain malloc and free, which keeps its use-after-free checks.
