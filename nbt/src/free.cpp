@@ -8,7 +8,7 @@
 
 #include "nbt/nbt.h"
 
-#include "small_block.h"
+#include "block_cache.h"
 
 #include <cstdlib>
 
@@ -23,7 +23,7 @@ int nbt_free(nbt_file *nbt) {
     if (nbt->root != nullptr) {
         nbt_free_tag(nbt->root);
     }
-    std::free(nbt);
+    nbt_detail::cache_free(nbt);
     return 0;
 }
 
@@ -31,9 +31,9 @@ int nbt_free_tag(nbt_tag *t) {
     if (t == nullptr) {
         return 0;
     }
-    nbt_detail::small_free(t->name);
+    nbt_detail::cache_free(t->name);
     nbt_free_type(t->type, t->value);
-    nbt_detail::small_free(t);
+    nbt_detail::cache_free(t);
     return 0;
 }
 
@@ -49,7 +49,7 @@ int nbt_free_type(nbt_type type, void *payload) {
     case TAG_FLOAT:
     case TAG_DOUBLE:
     case TAG_STRING:
-        nbt_detail::small_free(payload);
+        nbt_detail::cache_free(payload);
         return 0;
     case TAG_BYTE_ARRAY:
         return nbt_free_byte_array(static_cast<nbt_byte_array *>(payload));
@@ -74,8 +74,8 @@ int nbt_free_byte_array(nbt_byte_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    nbt_detail::small_free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -83,8 +83,8 @@ int nbt_free_int_array(nbt_int_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    nbt_detail::small_free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -92,8 +92,8 @@ int nbt_free_long_array(nbt_long_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    nbt_detail::small_free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -108,8 +108,8 @@ int nbt_free_list(nbt_list *l) {
             nbt_free_type(l->type, l->content[i]);
         }
     }
-    std::free(l->content);
-    nbt_detail::small_free(l);
+    nbt_detail::cache_free(l->content);
+    nbt_detail::cache_free(l);
     return 0;
 }
 
@@ -124,8 +124,8 @@ int nbt_free_compound(nbt_compound *c) {
             }
         }
     }
-    std::free(c->tags);
-    nbt_detail::small_free(c);
+    nbt_detail::cache_free(c->tags);
+    nbt_detail::cache_free(c);
     return 0;
 }
 

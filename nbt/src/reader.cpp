@@ -2,8 +2,8 @@
 
 #include "reader.h"
 
+#include "block_cache.h"
 #include "byte_order.h"
-#include "small_block.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +48,8 @@ struct ItemArray {
         std::free(slots);
     }
     bool grow(size_t n) {
-        void *p = std::realloc(slots, n * sizeof(void *));
+        void *p = slots == nullptr ? cache_alloc(n * sizeof(void *))
+                                   : std::realloc(slots, n * sizeof(void *));
         if (p == nullptr) {
             return false;
         }
@@ -80,7 +81,8 @@ struct ChildArray {
         std::free(slots);
     }
     bool grow(size_t n) {
-        void *p = std::realloc(slots, n * sizeof(nbt_tag *));
+        void *p = slots == nullptr ? cache_alloc(n * sizeof(nbt_tag *))
+                                   : std::realloc(slots, n * sizeof(nbt_tag *));
         if (p == nullptr) {
             return false;
         }
@@ -191,7 +193,7 @@ template <class Source> template <class T> int Parser<Source>::scalar(T **out) {
     if (!number_bytes(b)) {
         return NBT_ERR;
     }
-    T *cell = static_cast<T *>(small_alloc(sizeof(T)));
+    T *cell = static_cast<T *>(cache_alloc(sizeof(T)));
     if (cell == nullptr) {
         return NBT_EMEM;
     }
@@ -207,7 +209,7 @@ template <class Source> int Parser<Source>::string(char **out) {
         return NBT_ERR;
     }
     size_t size = static_cast<size_t>(len) + 1;
-    char *s = static_cast<char *>(small_alloc(size));
+    char *s = static_cast<char *>(cache_alloc(size));
     if (s == nullptr) {
         return NBT_EMEM;
     }
@@ -333,7 +335,7 @@ template <class Source> int Parser<Source>::compound(nbt_tag ***tags, int32_t *c
             }
             break;
         }
-        auto *child = static_cast<nbt_tag *>(small_alloc(sizeof(nbt_tag)));
+        auto *child = static_cast<nbt_tag *>(cache_alloc(sizeof(nbt_tag)));
         if (child == nullptr) {
             std::free(read.name);
             nbt_free_type(read.type, read.value);
@@ -371,7 +373,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
     if (len < 0) {
         return len;
     }
-    auto *rec = static_cast<Record *>(small_alloc(sizeof(Record)));
+    auto *rec = static_cast<Record *>(cache_alloc(sizeof(Record)));
     if (rec == nullptr) {
         std::free(content);
         return NBT_EMEM;
@@ -384,7 +386,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
 
 template <class Source> int Parser<Source>::list_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_list *>(small_alloc(sizeof(nbt_list)));
+    auto *rec = static_cast<nbt_list *>(cache_alloc(sizeof(nbt_list)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
@@ -401,7 +403,7 @@ template <class Source> int Parser<Source>::list_record(void **slot, int depth) 
 
 template <class Source> int Parser<Source>::compound_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_compound *>(small_alloc(sizeof(nbt_compound)));
+    auto *rec = static_cast<nbt_compound *>(cache_alloc(sizeof(nbt_compound)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
@@ -419,7 +421,7 @@ template <class Source> int Parser<Source>::compound_record(void **slot, int dep
 // back costs no more than about twice what was read.
 template <class Source> int Parser<Source>::block(size_t n, unsigned char **out) {
     size_t cap = n < Source::max_step ? n : Source::max_step;
-    auto *buf = static_cast<unsigned char *>(std::malloc(cap));
+    auto *buf = static_cast<unsigned char *>(cache_alloc(cap));
     if (buf == nullptr && cap > 0) {
         return NBT_EMEM;
     }
