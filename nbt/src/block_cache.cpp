@@ -33,7 +33,7 @@ constexpr size_t smallest = 24;
 constexpr size_t step = 16;
 // A paletted section's long array of 6-bit indices takes 3280 bytes.
 constexpr size_t class_count = (4096 - smallest) / step + 1;
-constexpr size_t max_bytes = size_t{1} << 20; // kept per thread at most
+constexpr size_t max_bytes = size_t{2} << 20; // kept per thread at most
 
 constexpr size_t class_size(size_t c) {
     return smallest + c * step;

@@ -11,7 +11,7 @@
 // (malloc_usable_size) puts it in its stack's class: free() and realloc()
 // stay valid on whatever cache_alloc() returns, and cache_free() accepts any
 // malloc block, so every free path of a tree works unchanged. A thread
-// keeps at most 1 MiB this way. Under AddressSanitizer both are plain
+// keeps at most 2 MiB this way. Under AddressSanitizer both are plain
 // malloc and free, which keeps its use-after-free checks.
 #ifndef NBT_BLOCK_CACHE_H
 #define NBT_BLOCK_CACHE_H

@@ -47,12 +47,17 @@ struct ItemArray {
         }
         std::free(slots);
     }
+    // Moves to a new block rather than realloc(): its blocks, too, come
+    // from the freed ones of their size.
     bool grow(size_t n) {
-        void *p = slots == nullptr ? cache_alloc(n * sizeof(void *))
-                                   : std::realloc(slots, n * sizeof(void *));
+        void *p = cache_alloc(n * sizeof(void *));
         if (p == nullptr) {
             return false;
         }
+        if (filled > 0) {
+            std::memcpy(p, slots, filled * sizeof(void *));
+        }
+        cache_free(slots);
         slots = static_cast<void **>(p);
         cap = n;
         return true;
@@ -80,12 +85,17 @@ struct ChildArray {
         }
         std::free(slots);
     }
+    // Moves to a new block rather than realloc(): its blocks, too, come
+    // from the freed ones of their size.
     bool grow(size_t n) {
-        void *p = slots == nullptr ? cache_alloc(n * sizeof(nbt_tag *))
-                                   : std::realloc(slots, n * sizeof(nbt_tag *));
+        void *p = cache_alloc(n * sizeof(nbt_tag *));
         if (p == nullptr) {
             return false;
         }
+        if (filled > 0) {
+            std::memcpy(p, slots, filled * sizeof(nbt_tag *));
+        }
+        cache_free(slots);
         slots = static_cast<nbt_tag **>(p);
         cap = n;
         return true;
