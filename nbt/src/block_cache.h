@@ -5,7 +5,7 @@
 // the next document, often on another thread, while malloc keeps only a few
 // blocks of each size at hand and takes a lock for a block of another
 // thread's arena. On paletted chunks this cut the allocator's instructions
-// by three quarters.
+// by three quarters on one thread, by half on two (callgrind).
 //
 // Every block on a stack is a plain malloc block whose usable size
 // (malloc_usable_size) puts it in its stack's class: free() and realloc()
