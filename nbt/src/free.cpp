@@ -8,6 +8,8 @@
 
 #include "nbt/nbt.h"
 
+#include "block_cache.h"
+
 #include <cstdlib>
 
 extern "C" {
@@ -21,7 +23,7 @@ int nbt_free(nbt_file *nbt) {
     if (nbt->root != nullptr) {
         nbt_free_tag(nbt->root);
     }
-    std::free(nbt);
+    nbt_detail::cache_free(nbt);
     return 0;
 }
 
@@ -29,9 +31,9 @@ int nbt_free_tag(nbt_tag *t) {
     if (t == nullptr) {
         return 0;
     }
-    std::free(t->name);
+    nbt_detail::cache_free(t->name);
     nbt_free_type(t->type, t->value);
-    std::free(t);
+    nbt_detail::cache_free(t);
     return 0;
 }
 
@@ -47,7 +49,7 @@ int nbt_free_type(nbt_type type, void *payload) {
     case TAG_FLOAT:
     case TAG_DOUBLE:
     case TAG_STRING:
-        std::free(payload);
+        nbt_detail::cache_free(payload);
         return 0;
     case TAG_BYTE_ARRAY:
         return nbt_free_byte_array(static_cast<nbt_byte_array *>(payload));
@@ -72,8 +74,8 @@ int nbt_free_byte_array(nbt_byte_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    std::free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -81,8 +83,8 @@ int nbt_free_int_array(nbt_int_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    std::free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -90,8 +92,8 @@ int nbt_free_long_array(nbt_long_array *a) {
     if (a == nullptr) {
         return 0;
     }
-    std::free(a->content);
-    std::free(a);
+    nbt_detail::cache_free(a->content);
+    nbt_detail::cache_free(a);
     return 0;
 }
 
@@ -106,8 +108,8 @@ int nbt_free_list(nbt_list *l) {
             nbt_free_type(l->type, l->content[i]);
         }
     }
-    std::free(l->content);
-    std::free(l);
+    nbt_detail::cache_free(l->content);
+    nbt_detail::cache_free(l);
     return 0;
 }
 
@@ -122,8 +124,8 @@ int nbt_free_compound(nbt_compound *c) {
             }
         }
     }
-    std::free(c->tags);
-    std::free(c);
+    nbt_detail::cache_free(c->tags);
+    nbt_detail::cache_free(c);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "reader.h"
 
+#include "block_cache.h"
 #include "byte_order.h"
 
 #include <cstdlib>
@@ -46,11 +47,17 @@ struct ItemArray {
         }
         std::free(slots);
     }
+    // Moves to a new block rather than realloc(): its blocks, too, come
+    // from the freed ones of their size.
     bool grow(size_t n) {
-        void *p = std::realloc(slots, n * sizeof(void *));
+        void *p = cache_alloc(n * sizeof(void *));
         if (p == nullptr) {
             return false;
         }
+        if (filled > 0) {
+            std::memcpy(p, slots, filled * sizeof(void *));
+        }
+        cache_free(slots);
         slots = static_cast<void **>(p);
         cap = n;
         return true;
@@ -78,11 +85,17 @@ struct ChildArray {
         }
         std::free(slots);
     }
+    // Moves to a new block rather than realloc(): its blocks, too, come
+    // from the freed ones of their size.
     bool grow(size_t n) {
-        void *p = std::realloc(slots, n * sizeof(nbt_tag *));
+        void *p = cache_alloc(n * sizeof(nbt_tag *));
         if (p == nullptr) {
             return false;
         }
+        if (filled > 0) {
+            std::memcpy(p, slots, filled * sizeof(nbt_tag *));
+        }
+        cache_free(slots);
         slots = static_cast<nbt_tag **>(p);
         cap = n;
         return true;
@@ -190,7 +203,7 @@ template <class Source> template <class T> int Parser<Source>::scalar(T **out) {
     if (!number_bytes(b)) {
         return NBT_ERR;
     }
-    T *cell = static_cast<T *>(std::malloc(sizeof(T)));
+    T *cell = static_cast<T *>(cache_alloc(sizeof(T)));
     if (cell == nullptr) {
         return NBT_EMEM;
     }
@@ -206,7 +219,7 @@ template <class Source> int Parser<Source>::string(char **out) {
         return NBT_ERR;
     }
     size_t size = static_cast<size_t>(len) + 1;
-    char *s = static_cast<char *>(std::malloc(size));
+    char *s = static_cast<char *>(cache_alloc(size));
     if (s == nullptr) {
         return NBT_EMEM;
     }
@@ -322,18 +335,23 @@ template <class Source> int Parser<Source>::compound(nbt_tag ***tags, int32_t *c
         return NBT_EMEM;
     }
     for (;;) {
-        auto *child = static_cast<nbt_tag *>(std::malloc(sizeof(nbt_tag)));
-        if (child == nullptr) {
-            return NBT_EMEM;
-        }
-        int r = tag(child, depth + 1);
+        // Read on the stack first: every compound ends with an end tag,
+        // which then costs no block of its own.
+        nbt_tag read;
+        int r = tag(&read, depth + 1);
         if (r <= 0) {
-            std::free(child);
             if (r < 0) {
                 return r;
             }
             break;
         }
+        auto *child = static_cast<nbt_tag *>(cache_alloc(sizeof(nbt_tag)));
+        if (child == nullptr) {
+            std::free(read.name);
+            nbt_free_type(read.type, read.value);
+            return NBT_EMEM;
+        }
+        *child = read;
         if (arr.filled == INT32_MAX || (arr.filled == arr.cap && !arr.grow(arr.cap * 2))) {
             nbt_free_tag(child);
             return arr.filled == INT32_MAX ? NBT_ERR : NBT_EMEM;
@@ -365,7 +383,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
     if (len < 0) {
         return len;
     }
-    auto *rec = static_cast<Record *>(std::malloc(sizeof(Record)));
+    auto *rec = static_cast<Record *>(cache_alloc(sizeof(Record)));
     if (rec == nullptr) {
         std::free(content);
         return NBT_EMEM;
@@ -378,7 +396,7 @@ int Parser<Source>::array_record(void **slot, int (Parser::*read)(T **)) {
 
 template <class Source> int Parser<Source>::list_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_list *>(std::malloc(sizeof(nbt_list)));
+    auto *rec = static_cast<nbt_list *>(cache_alloc(sizeof(nbt_list)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
@@ -395,7 +413,7 @@ template <class Source> int Parser<Source>::list_record(void **slot, int depth) 
 
 template <class Source> int Parser<Source>::compound_record(void **slot, int depth) {
     *slot = nullptr;
-    auto *rec = static_cast<nbt_compound *>(std::malloc(sizeof(nbt_compound)));
+    auto *rec = static_cast<nbt_compound *>(cache_alloc(sizeof(nbt_compound)));
     if (rec == nullptr) {
         return NBT_EMEM;
     }
@@ -413,7 +431,7 @@ template <class Source> int Parser<Source>::compound_record(void **slot, int dep
 // back costs no more than about twice what was read.
 template <class Source> int Parser<Source>::block(size_t n, unsigned char **out) {
     size_t cap = n < Source::max_step ? n : Source::max_step;
-    auto *buf = static_cast<unsigned char *>(std::malloc(cap));
+    auto *buf = static_cast<unsigned char *>(cache_alloc(cap));
     if (buf == nullptr && cap > 0) {
         return NBT_EMEM;
     }

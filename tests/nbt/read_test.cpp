@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 #include <zlib.h>
 
@@ -444,6 +446,43 @@ TEST(Read, PlainFileGivesTheSameTreeAsGzip) {
         ASSERT_EQ(plain.status, NBT_OK);
         EXPECT_EQ(nbt_tree_difference(gz.root(), plain.root()), "");
     }
+}
+
+TEST(Read, BlocksOfFreedTreesServeLaterTreesWhole) {
+    // A thread's later trees are made of the blocks its freed trees leave,
+    // by size: strings of every length to past 4 KiB, read again in the
+    // other order (each length meets the blocks of others), and on a new
+    // thread, must each come back whole.
+    std::vector<std::string> texts;
+    for (size_t n = 0; n <= 4200; n += 7) {
+        texts.push_back(std::string(n, static_cast<char>('a' + n % 26)));
+    }
+    const auto read_back = [&](bool reversed) {
+        const auto text = [&](size_t k) { return texts[reversed ? texts.size() - 1 - k : k]; };
+        NbtBytes b;
+        b.head(TAG_COMPOUND, "").head(TAG_LIST, "texts").u8(TAG_STRING);
+        b.i32(static_cast<int32_t>(texts.size()));
+        for (size_t k = 0; k < texts.size(); ++k) {
+            b.str(text(k));
+        }
+        const Bytes bytes = b.end().bytes();
+        nbt_file *f = nullptr;
+        ASSERT_EQ(nbt_init(&f), NBT_OK);
+        nbt::document doc(f);
+        ASSERT_EQ(
+            nbt_parse_memory(f, bytes.data(), bytes.size(), NBT_UNCOMPRESSED, nullptr, nullptr),
+            NBT_OK);
+        const nbt_list *l = nbt_cast_list(nbt_find_tag_by_name("texts", f->root));
+        ASSERT_NE(l, nullptr);
+        ASSERT_EQ(static_cast<size_t>(l->length), texts.size());
+        for (size_t k = 0; k < texts.size(); ++k) {
+            EXPECT_EQ(static_cast<const char *>(l->content[k]), text(k)) << reversed << " " << k;
+            EXPECT_GT(malloc_usable_size(l->content[k]), text(k).size()) << reversed << " " << k;
+        }
+    };
+    read_back(false);
+    read_back(true);
+    std::thread([&] { read_back(true); }).join();
 }
 
 // ---- Stream-level steps on a stream the caller opened ----

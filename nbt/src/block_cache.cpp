@@ -1,0 +1,98 @@
+#include "block_cache.h"
+
+#include <cstdlib>
+#include <malloc.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define NBT_PLAIN_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NBT_PLAIN_MALLOC 1
+#endif
+#endif
+
+namespace nbt_detail {
+
+#ifdef NBT_PLAIN_MALLOC
+
+void *cache_alloc(size_t n) {
+    return std::malloc(n);
+}
+
+void cache_free(void *p) {
+    std::free(p);
+}
+
+#else
+
+namespace {
+
+// Class c holds blocks of at least smallest + c * step usable bytes (and
+// less than one step more). malloc's own sizes on 64-bit glibc: 24, 40, 56...
+constexpr size_t smallest = 24;
+constexpr size_t step = 16;
+// A paletted section's long array of 6-bit indices takes 3280 bytes.
+constexpr size_t class_count = (4096 - smallest) / step + 1;
+constexpr size_t max_bytes = size_t{2} << 20; // kept per thread at most
+
+constexpr size_t class_size(size_t c) {
+    return smallest + c * step;
+}
+
+// The freed blocks of each class, linked through their first bytes.
+struct stacks {
+    stacks() = default;
+    stacks(const stacks &) = delete;
+    stacks &operator=(const stacks &) = delete;
+    ~stacks() {
+        for (void *&top : tops) {
+            while (top != nullptr) {
+                void *next = *static_cast<void **>(top);
+                std::free(top);
+                top = next;
+            }
+        }
+    }
+    void *tops[class_count] = {};
+    size_t bytes = 0;
+};
+
+thread_local stacks freed;
+
+} // namespace
+
+void *cache_alloc(size_t n) {
+    // The first class whose blocks all hold n bytes.
+    const size_t c = n <= smallest ? 0 : (n - smallest + step - 1) / step;
+    if (c >= class_count) {
+        return std::malloc(n);
+    }
+    stacks &s = freed;
+    void *p = s.tops[c];
+    if (p == nullptr) {
+        return std::malloc(n);
+    }
+    s.tops[c] = *static_cast<void **>(p);
+    s.bytes -= class_size(c);
+    return p;
+}
+
+void cache_free(void *p) {
+    if (p == nullptr) {
+        return;
+    }
+    const size_t usable = malloc_usable_size(p);
+    const size_t c = (usable - smallest) / step; // the last class it fully serves
+    stacks &s = freed;
+    if (usable < smallest || c >= class_count || s.bytes + class_size(c) > max_bytes) {
+        std::free(p);
+        return;
+    }
+    *static_cast<void **>(p) = s.tops[c];
+    s.tops[c] = p;
+    s.bytes += class_size(c);
+}
+
+#endif
+
+} // namespace nbt_detail
