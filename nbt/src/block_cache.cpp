@@ -39,25 +39,36 @@ constexpr size_t class_size(size_t c) {
     return smallest + c * step;
 }
 
-// The freed blocks of each class, linked through their first bytes.
+// The freed blocks of each class, linked through their first bytes. Left
+// trivially destructible, so that it is still there for a block freed by a
+// later thread-exit or exit-time destructor (a document held in a static,
+// say): the drain below closes it first, and a closed cache frees at once.
 struct stacks {
-    stacks() = default;
-    stacks(const stacks &) = delete;
-    stacks &operator=(const stacks &) = delete;
-    ~stacks() {
-        for (void *&top : tops) {
+    void *tops[class_count];
+    size_t bytes;
+    bool open;   // the drain is registered
+    bool closed; // the thread is ending: nothing more is kept
+};
+
+thread_local stacks freed;
+
+// Gives a thread's kept blocks back when the thread ends.
+struct drain {
+    drain() { freed.open = true; }
+    drain(const drain &) = delete;
+    drain &operator=(const drain &) = delete;
+    ~drain() {
+        freed.closed = true;
+        for (void *&top : freed.tops) {
             while (top != nullptr) {
                 void *next = *static_cast<void **>(top);
                 std::free(top);
                 top = next;
             }
         }
+        freed.bytes = 0;
     }
-    void *tops[class_count] = {};
-    size_t bytes = 0;
 };
-
-thread_local stacks freed;
 
 } // namespace
 
@@ -84,9 +95,13 @@ void cache_free(void *p) {
     const size_t usable = malloc_usable_size(p);
     const size_t c = (usable - smallest) / step; // the last class it fully serves
     stacks &s = freed;
-    if (usable < smallest || c >= class_count || s.bytes + class_size(c) > max_bytes) {
+    if (usable < smallest || c >= class_count || s.bytes + class_size(c) > max_bytes || s.closed) {
         std::free(p);
         return;
+    }
+    if (!s.open) {
+        thread_local drain registered; // constructed once, on the first block kept
+        (void)registered;
     }
     *static_cast<void **>(p) = s.tops[c];
     s.tops[c] = p;
