@@ -9,11 +9,16 @@ namespace {
 
 // n with thousands separated, so that large counts read at a glance.
 std::string grouped(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t at = digits.size(); at > 3; at -= 3) {
-        digits.insert(at - 3, ",");
+    const std::string digits = std::to_string(n);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
     }
-    return digits;
+    return out;
 }
 
 void add_reason(std::string &list, uint64_t n, const char *why) {
