@@ -42,7 +42,9 @@ uint64_t region_slots(const std::string &path) {
     return slots;
 }
 
-uint64_t region_chunks(const std::string &folder, region::extension want) {
+// The sum of count(entry) over the entries of folder (0 when it cannot be
+// opened, as the walk skips it).
+template <class Count> uint64_t sum_entries(const std::string &folder, Count count) {
     dir_handle d(::opendir(folder.c_str()));
     uint64_t total = 0;
     while (d) {
@@ -50,34 +52,34 @@ uint64_t region_chunks(const std::string &folder, region::extension want) {
         if (e == nullptr) {
             break;
         }
-        int32_t rx = 0, rz = 0;
-        region::extension ext{};
-        if (region::parse_file_name(e->d_name, &rx, &rz, &ext) && ext == want) {
-            total += region_slots(folder + "/" + e->d_name);
-        }
+        total += count(*e);
     }
     return total;
 }
 
+uint64_t region_chunks(const std::string &folder, region::extension want) {
+    return sum_entries(folder, [&](const dirent &e) -> uint64_t {
+        int32_t rx = 0, rz = 0;
+        region::extension ext{};
+        return region::parse_file_name(e.d_name, &rx, &rz, &ext) && ext == want
+                   ? region_slots(folder + "/" + e.d_name)
+                   : 0;
+    });
+}
+
 // Names only: the two levels of base-36 folders, then chunk file names.
 uint64_t chunk_file_names(const std::string &folder, int depth) {
-    dir_handle d(::opendir(folder.c_str()));
-    uint64_t total = 0;
-    while (d) {
-        const dirent *e = ::readdir(d.get());
-        if (e == nullptr) {
-            break;
-        }
-        if (e->d_name[0] == '.') {
-            continue;
+    return sum_entries(folder, [&](const dirent &e) -> uint64_t {
+        if (e.d_name[0] == '.') {
+            return 0;
         }
         if (depth == 2) {
-            total += check_chunkname(e->d_name) ? 1 : 0;
-        } else if (check_base32(e->d_name) && e->d_type != DT_REG) {
-            total += chunk_file_names(folder + "/" + e->d_name, depth + 1);
+            return check_chunkname(e.d_name) ? 1 : 0;
         }
-    }
-    return total;
+        return check_base32(e.d_name) && e.d_type != DT_REG
+                   ? chunk_file_names(folder + "/" + e.d_name, depth + 1)
+                   : 0;
+    });
 }
 
 } // namespace
