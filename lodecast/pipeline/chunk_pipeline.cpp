@@ -78,10 +78,13 @@ struct chunk_pipeline::pool {
         stopping = false;
     }
 
+    // The walk's thread is one of the compute threads: it takes compute
+    // tasks whenever the ordered stage has nothing for it, so a run on n
+    // threads keeps n busy without a thread waking for every chunk.
     void start(int threads) {
         const int count = (1 + disk_workers_per_thread) * threads;
         int started[2] = {0, 0};
-        for (int i = 0; i < count; ++i) {
+        for (int i = 1; i < count; ++i) {
             const bool disk = i % (1 + disk_workers_per_thread) != 0;
             try {
                 workers.emplace_back([this, disk] { work(disk); });
@@ -504,6 +507,14 @@ void chunk_pipeline::pump(bool wait, bool for_room) {
         if (flush) {
             lock.unlock();
             p.schedule({task_kind::flush, nullptr});
+            lock.lock();
+            continue;
+        }
+        if (!p.tasks.empty()) {
+            const task t = p.tasks.front();
+            p.tasks.pop_front();
+            lock.unlock();
+            run_task(t, p.inline_io);
             lock.lock();
             continue;
         }

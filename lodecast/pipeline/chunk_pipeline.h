@@ -3,9 +3,10 @@
 // threads or on none, with the same result either way.
 //
 // Loading (read, decompress, parse) and encoding (serialise, compress) run
-// on `threads` compute workers, committing units (temporary file, sync,
-// rename) on twice as many disk workers, which mostly wait for the disk.
-// The processing stage (validation, veins) runs on the walk's thread in
+// on `threads` compute threads, the walk's own among them (it takes such a
+// task whenever it would otherwise wait), committing units (temporary file,
+// sync, rename) on twice as many disk workers, which mostly wait for the
+// disk. The processing stage (validation, veins) runs on the walk's thread in
 // walk order, so the run's one random sequence reaches the chunks in the
 // same order whatever the number of threads. Chunks retire in walk order
 // through the handler, which prints their messages: standard error, the
