@@ -11,7 +11,8 @@ struct paletted_chunk::section {
     nbt_tag *palette_tag = nullptr;
     nbt_tag *data_tag = nullptr; // null: none (a one-entry palette from 2844)
     const char *data_name = nullptr;
-    std::vector<palette_entry> palette;
+    size_t first = 0; // the palette: entries_[first, first + size)
+    size_t size = 0;
     size_t stored_size = 0; // the palette's size when the indices were packed
     std::unique_ptr<section_indices> indices;
     bool changed = false;
@@ -35,13 +36,34 @@ int64_t entity_key(int x, int y, int z) {
 
 // A child of a compound tag of the given type; null when missing. *bad is
 // set when the child exists with another type.
-nbt_tag *child(nbt_tag *parent, const char *name, nbt_type type, bool *bad) {
-    nbt_tag *t = parent == nullptr ? nullptr : nbt_find_tag_by_name(name, parent);
+nbt_tag *typed(nbt_tag *t, nbt_type type, bool *bad) {
     if (t != nullptr && (t->type != type || t->value == nullptr)) {
         *bad = true;
         return nullptr;
     }
     return t;
+}
+
+nbt_tag *child(nbt_tag *parent, const char *name, nbt_type type, bool *bad) {
+    return typed(parent == nullptr ? nullptr : nbt_find_tag_by_name(name, parent), type, bad);
+}
+
+// The first child of each name, as nbt_find_tag_by_name gives it, in one
+// pass over the children: a palette entry or a section is looked up by
+// several names, and a pass for each was a third of a chunk's binding.
+template <size_t N>
+std::array<nbt_tag *, N> children(const nbt_compound *c, const char *const (&names)[N]) {
+    std::array<nbt_tag *, N> found{};
+    for (int32_t i = 0; c != nullptr && i < c->length; ++i) {
+        nbt_tag *t = c->tags[i];
+        for (size_t k = 0; t != nullptr && t->name != nullptr && k < N; ++k) {
+            if (found[k] == nullptr && std::strcmp(t->name, names[k]) == 0) {
+                found[k] = t;
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 // A list whose items are all of type item (an empty list may say any type).
@@ -56,10 +78,11 @@ bool read_entry(nbt_compound *c, palette_entry *out) {
     if (c == nullptr) {
         return false;
     }
-    nbt_tag holder{TAG_COMPOUND, nullptr, c}; // borrowed, to search the compound
+    static constexpr const char *names[] = {"Name", "Properties"};
+    const auto found = children(c, names);
     bool bad = false;
-    nbt_tag *name = child(&holder, "Name", TAG_STRING, &bad);
-    nbt_tag *props = child(&holder, "Properties", TAG_COMPOUND, &bad);
+    nbt_tag *name = typed(found[0], TAG_STRING, &bad);
+    nbt_tag *props = typed(found[1], TAG_COMPOUND, &bad);
     if (bad || name == nullptr) {
         return false;
     }
@@ -152,6 +175,7 @@ paletted_result paletted_chunk::bind(nbt_tag *root) {
     const paletted_result r = bind_tree(root);
     if (r != paletted_result::ok) {
         sections_.clear();
+        entries_.clear();
         slot_of_y_.fill(0);
         block_entities_.clear();
         refused_ = true;
@@ -166,6 +190,7 @@ paletted_result paletted_chunk::bind_tree(nbt_tag *root) {
     refused_ = false;
     bottom_ = top_ = 0;
     sections_.clear();
+    entries_.clear();
     slot_of_y_.fill(0);
     block_entities_.clear();
     bool bad = false;
@@ -201,11 +226,11 @@ paletted_result paletted_chunk::bind_tree(nbt_tag *root) {
         return r;
     }
     // The range: see the header.
-    int lowest = sections_.empty() || level ? 0 : sections_.front()->y;
+    int lowest = sections_.empty() || level ? 0 : sections_.front().y;
     int highest = 0;
-    for (const auto &s : sections_) {
-        lowest = std::min(lowest, s->y);
-        highest = std::max(highest, s->y);
+    for (const section &s : sections_) {
+        lowest = std::min(lowest, s.y);
+        highest = std::max(highest, s.y);
     }
     if (y_pos != nullptr) {
         lowest = std::clamp(*nbt_cast_int(y_pos), -128, 127);
@@ -252,18 +277,35 @@ paletted_result paletted_chunk::bind_sections(nbt_tag *list) {
     }
     const bool level = layout_ == chunk_layout::level;
     const nbt_list *l = nbt_cast_list(list);
+    sections_.reserve(static_cast<size_t>(l->length));
+    static constexpr const char *level_names[] = {"Y", "Palette", "BlockStates"};
+    static constexpr const char *root_names[] = {"Y", "block_states"};
+    static constexpr const char *root_state_names[] = {"palette", "data"};
     for (int32_t i = 0; i < l->length; ++i) {
         if (l->content[i] == nullptr) {
             return paletted_result::unknown_storage;
         }
         nbt_tag holder{TAG_COMPOUND, nullptr, l->content[i]};
         bool bad = false;
-        nbt_tag *y = child(&holder, "Y", TAG_BYTE, &bad);
-        nbt_tag *states = level ? &holder : child(&holder, "block_states", TAG_COMPOUND, &bad);
-        const char *palette_name = level ? "Palette" : "palette";
+        nbt_tag *y = nullptr;
+        nbt_tag *states = &holder;
+        std::array<nbt_tag *, 2> found{};
+        if (level) {
+            const auto all = children(nbt_cast_compound(&holder), level_names);
+            y = all[0];
+            found = {all[1], all[2]};
+        } else {
+            const auto all = children(nbt_cast_compound(&holder), root_names);
+            y = all[0];
+            states = typed(all[1], TAG_COMPOUND, &bad);
+            if (states != nullptr) {
+                found = children(nbt_cast_compound(states), root_state_names);
+            }
+        }
+        y = typed(y, TAG_BYTE, &bad);
         const char *data_name = level ? "BlockStates" : "data";
-        nbt_tag *palette = child(states, palette_name, TAG_LIST, &bad);
-        nbt_tag *data = child(states, data_name, TAG_LONG_ARRAY, &bad);
+        nbt_tag *palette = typed(found[0], TAG_LIST, &bad);
+        nbt_tag *data = typed(found[1], TAG_LONG_ARRAY, &bad);
         if (bad || y == nullptr) {
             return paletted_result::unknown_storage;
         }
@@ -281,24 +323,25 @@ paletted_result paletted_chunk::bind_sections(nbt_tag *list) {
             (a != nullptr ? a->length : 0) != packed_length(pk, index_bits(pk, n))) {
             return paletted_result::unknown_storage;
         }
-        auto s = std::make_unique<section>();
-        s->y = static_cast<signed char>(*nbt_cast_byte(y));
-        s->states = states == nullptr ? nullptr : nbt_cast_compound(states);
-        s->palette_tag = palette;
-        s->data_tag = data;
-        s->data_name = data_name;
-        s->stored_size = n;
-        s->palette.resize(n);
+        section &s = sections_.emplace_back();
+        s.y = static_cast<signed char>(*nbt_cast_byte(y));
+        s.states = states == nullptr ? nullptr : nbt_cast_compound(states);
+        s.palette_tag = palette;
+        s.data_tag = data;
+        s.data_name = data_name;
+        s.stored_size = n;
+        s.first = entries_.size();
+        s.size = n;
+        entries_.resize(entries_.size() + n);
         for (size_t k = 0; k < n; ++k) {
-            if (!read_entry(static_cast<nbt_compound *>(p->content[k]), &s->palette[k])) {
+            if (!read_entry(static_cast<nbt_compound *>(p->content[k]), &entries_[s.first + k])) {
                 return paletted_result::unknown_storage;
             }
         }
-        uint16_t &slot = slot_of_y_[static_cast<size_t>(s->y + 128)];
+        uint16_t &slot = slot_of_y_[static_cast<size_t>(s.y + 128)];
         if (slot != 0) {
             return paletted_result::unknown_storage; // two sections at one height
         }
-        sections_.push_back(std::move(s));
         slot = static_cast<uint16_t>(sections_.size());
     }
     return paletted_result::ok;
@@ -317,12 +360,13 @@ paletted_chunk::section *paletted_chunk::find(int section_y) const {
         return nullptr;
     }
     const uint16_t slot = slot_of_y_[static_cast<size_t>(section_y + 128)];
-    return slot == 0 ? nullptr : sections_[slot - 1u].get();
+    return slot == 0 ? nullptr : const_cast<section *>(&sections_[slot - 1u]);
 }
 
 std::span<const palette_entry> paletted_chunk::palette(int section_y) const {
     const section *s = find(section_y);
-    return s == nullptr ? std::span<const palette_entry>() : std::span(s->palette);
+    return s == nullptr ? std::span<const palette_entry>()
+                        : std::span(entries_).subspan(s->first, s->size);
 }
 
 section_indices *paletted_chunk::decoded(section &s) {
@@ -351,7 +395,7 @@ int paletted_chunk::index_at(int x, int y, int z) {
 
 const palette_entry &paletted_chunk::entry_at(int x, int y, int z) {
     const int i = index_at(x, y, z);
-    return i < 0 ? air_entry : find(section_of(y))->palette[static_cast<size_t>(i)];
+    return i < 0 ? air_entry : entries_[find(section_of(y))->first + static_cast<size_t>(i)];
 }
 
 int paletted_chunk::find_or_add(int section_y, const block_state &state) {
@@ -359,33 +403,42 @@ int paletted_chunk::find_or_add(int section_y, const block_state &state) {
     if (s == nullptr || refused_) {
         return -1;
     }
-    for (size_t k = 0; k < s->palette.size(); ++k) {
-        if (same_state(s->palette[k], state)) {
+    for (size_t k = 0; k < s->size; ++k) {
+        if (same_state(entries_[s->first + k], state)) {
             return static_cast<int>(k);
         }
     }
     nbt_list *list = nbt_cast_list(s->palette_tag);
     nbt::tag_ptr entry = entry_tag(state);
     palette_entry e;
-    if (s->palette.size() >= max_palette_size || entry == nullptr ||
+    if (s->size >= max_palette_size || entry == nullptr ||
         !read_entry(nbt_cast_compound(entry.get()), &e)) {
         return -1;
     }
+    if (s->first + s->size != entries_.size()) {
+        // Another palette follows: this one moves to the end to grow there.
+        entries_.reserve(entries_.size() + s->size + 1);
+        for (size_t k = 0; k < s->size; ++k) {
+            entries_.push_back(entries_[s->first + k]);
+        }
+        s->first = entries_.size() - s->size;
+    }
+    entries_.reserve(entries_.size() + 1); // may throw: nothing changed yet
     const int32_t before = list->length;
     nbt_add_list_item(entry->value, s->palette_tag);
     if (list->length == before) {
         return -1;
     }
     entry->value = nullptr; // now the list's item
-    s->palette.push_back(e);
+    entries_.push_back(e);
     s->changed = true;
-    return static_cast<int>(s->palette.size() - 1);
+    return static_cast<int>(s->size++);
 }
 
 bool paletted_chunk::set_index(int x, int y, int z, int index) {
     section *s = find(section_of(y));
     section_indices *ix = s == nullptr ? nullptr : decoded(*s);
-    if (ix == nullptr || index < 0 || static_cast<size_t>(index) >= s->palette.size()) {
+    if (ix == nullptr || index < 0 || static_cast<size_t>(index) >= s->size) {
         return false;
     }
     uint16_t &at = (*ix)[block_index(x, y, z)];
@@ -398,7 +451,8 @@ bool paletted_chunk::set_index(int x, int y, int z, int index) {
 
 paletted_result paletted_chunk::write_back() {
     const packing pk = packing_for(data_version_);
-    for (const auto &s : sections_) {
+    for (section &sec : sections_) {
+        section *s = &sec;
         if (!s->changed) {
             continue;
         }
@@ -406,7 +460,7 @@ paletted_result paletted_chunk::write_back() {
         if (ix == nullptr) {
             return paletted_result::unknown_storage;
         }
-        const int bits = index_bits(pk, s->palette.size());
+        const int bits = index_bits(pk, s->size);
         if (bits == 0) {
             s->changed = false; // still one entry: nothing to store
             continue;
@@ -428,7 +482,7 @@ paletted_result paletted_chunk::write_back() {
         } else if (nbt_set_long_array(s->data_tag, longs.data(), n) != 0) {
             return paletted_result::out_of_memory;
         }
-        s->stored_size = s->palette.size();
+        s->stored_size = s->size;
         s->changed = false;
     }
     return refused_ ? paletted_result::unknown_storage : paletted_result::ok;

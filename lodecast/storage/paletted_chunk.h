@@ -83,7 +83,7 @@ class paletted_chunk {
     bool has_block_entity(int x, int y, int z) const;
 
     // The palette of section section_y (y >> 4); empty when that section
-    // has no block states.
+    // has no block states. Valid until the next find_or_add().
     std::span<const palette_entry> palette(int section_y) const;
 
     // Below, x and z are chunk-local (0..15) and y a block height. A
@@ -129,7 +129,10 @@ class paletted_chunk {
     bool refused_ = false;
     int bottom_ = 0;
     int top_ = 0;
-    std::vector<std::unique_ptr<section>> sections_;
+    std::vector<section> sections_; // never reallocated once bound: find() points into it
+    // The palettes, each section's a stretch of its own: a few allocations a
+    // chunk rather than one per section (callgrind).
+    std::vector<palette_entry> entries_;
     // Section slot + 1 by section Y + 128 (0: none), for a lookup per block.
     std::array<uint16_t, 256> slot_of_y_{};
     std::vector<int64_t> block_entities_; // sorted keys of (x, y, z)

@@ -204,7 +204,9 @@ class paletted_blocks : public block_grid {
         section_rules &s = sections_[static_cast<size_t>(section_y) & 63];
         if (!s.classified) {
             s.classified = true;
-            for (const palette_entry &e : chunk_.palette(section_y)) {
+            const std::span<const palette_entry> palette = chunk_.palette(section_y);
+            s.rules.reserve(palette.size() + 2); // room for the ore's two states
+            for (const palette_entry &e : palette) {
                 s.rules.push_back(ore_->classify(e.name));
             }
         }

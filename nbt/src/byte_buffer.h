@@ -90,6 +90,17 @@ class ByteBuffer {
         return true;
     }
 
+    // Counts n (at least 1) more bytes and gives where they start, for the
+    // caller to fill; null (nothing counted) when out of memory.
+    unsigned char *extend(size_t n) {
+        if (n > cap_ - size_ && !reserve(grow_target(n))) {
+            return nullptr;
+        }
+        unsigned char *at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+
   private:
     size_t grow_target(size_t extra) const {
         size_t want = size_ + extra;

@@ -1,5 +1,5 @@
-// The writer core shared by nbt_write (into memory) and the stream-level
-// writing functions (into an open gzip stream).
+// The writer core of the stream-level writing functions (into an open gzip
+// stream); nbt_encode has its own, which checks as it writes (encode.cpp).
 //
 // It only reads the tree: every number is copied into local bytes before
 // its byte order is changed. The tree must have passed the check in
@@ -7,7 +7,6 @@
 #ifndef NBT_WRITER_H
 #define NBT_WRITER_H
 
-#include "byte_buffer.h"
 #include "byte_order.h"
 #include "nbt/nbt.h"
 
@@ -15,16 +14,6 @@
 #include <zlib.h>
 
 namespace nbt_detail {
-
-// Appends to a buffer that was sized beforehand.
-class MemorySink {
-  public:
-    explicit MemorySink(ByteBuffer &buf) : buf_(buf) {}
-    size_t put(const void *p, size_t n) { return buf_.append(p, n) ? n : 0; }
-
-  private:
-    ByteBuffer &buf_;
-};
 
 // Appends to an open gzip stream, one call per field.
 class GzSink {

@@ -308,6 +308,9 @@ TEST(Write, UnwritableTreesAreRefusedBeforeTouchingTheFile) {
         EXPECT_FALSE(fs::exists(dir.file("new.nbt")));
         EXPECT_EQ(nbt_write(doc.get(), existing.c_str()), NBT_ERR);
         EXPECT_EQ(read_file(existing), old);
+        nbt::buffer plain; // written part way in memory: nothing of it stays
+        EXPECT_EQ(nbt_encode(doc.get(), NBT_UNCOMPRESSED, plain.get(), nullptr), NBT_ERR);
+        EXPECT_EQ(plain.size(), 0u);
     }
     EXPECT_EQ(other_files(dir, {"existing.nbt"}), std::vector<std::string>{});
 }
