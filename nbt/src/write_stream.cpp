@@ -1,24 +1,33 @@
-// The writing steps on a stream the caller opened (nbt->fp). Each checks
-// what it is given first, so a value that cannot be written is refused
-// before any of its bytes reach the stream; after that, a failing stream
-// shows only as a smaller byte count.
+// The writing steps on a stream the caller opened (nbt->fp). Each writes
+// what it is given into memory first, so a value that cannot be written is
+// refused before any of its bytes reach the stream; after that, a failing
+// stream shows only as a smaller byte count.
 
 #include "nbt/nbt.h"
 #include "reader.h"
-#include "write_check.h"
 #include "writer.h"
 
-using nbt_detail::GzSink;
-using nbt_detail::Writer;
+#include <zlib.h>
+
+using nbt_detail::ByteBuffer;
 
 namespace {
 
-int write_value(nbt_file *nbt, unsigned type, const void *value) {
-    if (nbt_detail::encoded_value_size(type, value) < 0) {
-        return NBT_ERR;
+// The bytes of a successful write, handed to the stream.
+int to_stream(nbt_file *nbt, int status, const ByteBuffer &bytes) {
+    if (status != NBT_OK) {
+        return status;
     }
-    GzSink sink(nbt->fp);
-    return static_cast<int>(Writer<GzSink>(sink).value(type, value));
+    if (bytes.size() == 0) {
+        return 0;
+    }
+    const int put = gzwrite(nbt->fp, bytes.data(), static_cast<unsigned>(bytes.size()));
+    return put < 0 ? 0 : put;
+}
+
+int write_value(nbt_file *nbt, unsigned type, const void *value) {
+    ByteBuffer bytes;
+    return to_stream(nbt, nbt_detail::append_value(type, value, bytes), bytes);
 }
 
 } // namespace
@@ -26,11 +35,8 @@ int write_value(nbt_file *nbt, unsigned type, const void *value) {
 extern "C" {
 
 int nbt_write_tag(nbt_file *nbt, nbt_tag *tag) {
-    if (nbt_detail::encoded_tag_size(tag) < 0) {
-        return NBT_ERR;
-    }
-    GzSink sink(nbt->fp);
-    return static_cast<int>(Writer<GzSink>(sink).tag(tag));
+    ByteBuffer bytes;
+    return to_stream(nbt, nbt_detail::append_tag(tag, bytes), bytes);
 }
 
 int nbt_write_value(nbt_file *nbt, nbt_type t, void *value) {

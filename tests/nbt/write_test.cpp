@@ -311,8 +311,13 @@ TEST(Write, UnwritableTreesAreRefusedBeforeTouchingTheFile) {
         nbt::buffer plain; // written part way in memory: nothing of it stays
         EXPECT_EQ(nbt_encode(doc.get(), NBT_UNCOMPRESSED, plain.get(), nullptr), NBT_ERR);
         EXPECT_EQ(plain.size(), 0u);
+        nbt_file stream{}; // nor on a stream
+        stream.fp = gzopen(dir.file("stream.gz").c_str(), "wb");
+        EXPECT_EQ(nbt_write_tag(&stream, doc->root), NBT_ERR);
+        gzclose(stream.fp);
+        EXPECT_EQ(gunzip_file(dir.file("stream.gz")), Bytes{});
     }
-    EXPECT_EQ(other_files(dir, {"existing.nbt"}), std::vector<std::string>{});
+    EXPECT_EQ(other_files(dir, {"existing.nbt", "stream.gz"}), std::vector<std::string>{});
 }
 
 TEST(Write, NestingAtTheLimitIsWritten) {

@@ -234,7 +234,8 @@ NBT_API int nbt_write(nbt_file *nbt, const char *filename);
 /* Stream-level steps, appending to the open stream nbt->fp. Each returns
  * the number of uncompressed bytes the stream accepted (a failing stream
  * shows only as a smaller count), or NBT_ERR, with nothing written, for a
- * value that nbt_write would refuse. */
+ * value that nbt_write would refuse (NBT_EMEM, nothing written, when memory
+ * for its bytes runs out). */
 NBT_API int nbt_write_tag(nbt_file *nbt, nbt_tag *tag);
 NBT_API int nbt_write_value(nbt_file *nbt, nbt_type t, void *value);
 NBT_API int nbt_write_byte(nbt_file *nbt, char *val);
