@@ -55,7 +55,7 @@ int dump_file(const char *path, const nbtdump::print_options &opt) {
         return 1;
     }
     if (file->root != nullptr && !nbtdump::escape_controls(file->root)) {
-        std::fprintf(stderr, "nbtdump: %s: out of memory\n", path);
+        std::fprintf(stderr, "nbtdump: %s: %s\n", path, nbt_status_name(NBT_EMEM));
         return 1;
     }
     if (file->root != nullptr) {

@@ -69,7 +69,7 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
     }
     nbt::document doc = nbt::make_document();
     if (!doc) {
-        return "out of memory";
+        return nbt_status_name(NBT_EMEM);
     }
     std::vector<unsigned char> plain;
     record_payload payload;
@@ -82,7 +82,7 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
     case lz4_stream::result::too_large:
         return "over the size limit of a chunk";
     case lz4_stream::result::no_memory:
-        return "out of memory";
+        return nbt_status_name(NBT_EMEM);
     }
     // What lodecast would read of a chunk, no more.
     const nbt_read_limits limits{max_chunk_decoded_bytes, max_chunk_tags, 0};
@@ -92,10 +92,11 @@ const char *dump_chunk(const char *path, const region::reader &in, int slot, reg
         return "over the limits of a chunk (decompressed size or tag count)";
     }
     if (rc != NBT_OK) {
-        return rc == NBT_EMEM ? "out of memory" : "not a valid NBT document (damaged or truncated)";
+        return rc == NBT_EMEM ? nbt_status_name(NBT_EMEM)
+                              : "not a valid NBT document (damaged or truncated)";
     }
     if (doc->root != nullptr && !escape_controls(doc->root)) {
-        return "out of memory";
+        return nbt_status_name(NBT_EMEM);
     }
     const std::string external =
         rec.external ? ", external " + region::external_name(c.x, c.z) : "";
