@@ -211,6 +211,9 @@ template <typename Write> int append(ByteBuffer &buf, Write write) {
 } // namespace
 
 int append_tag(const nbt_tag *t, ByteBuffer &buf) {
+    if (t == nullptr) {
+        return NBT_ERR; // a caller's missing tag, refused like a missing child
+    }
     return append(buf, [t](TreeWriter &w) { return w.write_tag(t); });
 }
 

@@ -555,6 +555,7 @@ TEST(WriteStream, StepsAppendTheirFieldsAndCountThem) {
     EXPECT_EQ(nbt_write_list(&doc, nbt_cast_list(list.get())), 5);
     EXPECT_EQ(nbt_write_compound(&doc, nbt_cast_compound(comp.get())), 1);
     EXPECT_EQ(nbt_write_tag(&doc, comp.get()), 5);
+    EXPECT_EQ(nbt_write_tag(&doc, nullptr), NBT_ERR);
     EXPECT_EQ(nbt_write_value(&doc, TAG_END, &b), 0);
     EXPECT_EQ(nbt_write_value(&doc, static_cast<nbt_type>(42), &b), 0);
     EXPECT_EQ(nbt_write_value(&doc, TAG_SHORT, &s), 2);
